@@ -1,0 +1,140 @@
+// The engine's per-buffer step, on the audio thread: peaks, the mix of the
+// armed inputs, the headphone feed (mix, solos or test tone), the monitor ring,
+// and the hand-off of recorded blocks to the file thread. Everything it uses
+// was sized on the main thread, so nothing here allocates, waits or does I/O.
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/RoomEngine.h"
+#include "recording/RecordBlock.h"
+
+namespace {
+
+constexpr float kTwoPi = 6.2831853f;
+
+float peakOf(const float* x, int frames, float peak) {
+    for (int f = 0; f < frames; ++f) {
+        const float a = std::fabs(x[f]);
+        peak = peak < a ? a : peak;
+    }
+    return peak;
+}
+
+void addInto(float* sum, const float* x, int frames) {
+    for (int f = 0; f < frames; ++f)
+        sum[f] += x[f];
+}
+
+// Scales, clips to ±1 and returns the new peak of the result.
+float scaleClip(float* x, int frames, float gain, float peak) {
+    for (int f = 0; f < frames; ++f) {
+        float v = gain * x[f];
+        v = v < -1.0f ? -1.0f : v;
+        v = v > 1.0f ? 1.0f : v;
+        x[f] = v;
+        const float a = std::fabs(v);
+        peak = peak < a ? a : peak;
+    }
+    return peak;
+}
+
+float gainFor(int count) {
+    return count >= 2 ? 1.0f / std::sqrt(static_cast<float>(count)) : 1.0f;
+}
+
+}  // namespace
+
+void RoomEngine::process(const float* const* buffers, std::int64_t channelCount,
+                         std::int64_t frames) {
+    if (frames < 1) return;
+    const std::int64_t hw = hwChannels.load(std::memory_order_relaxed);
+    const int n = static_cast<int>(std::clamp<std::int64_t>(
+        std::min(hw, channelCount), 0, static_cast<std::int64_t>(work.peaks.size())));
+    {
+        std::lock_guard guard(lock);
+        work.armedLen = std::min(armed.size(), work.armed.size());
+        std::copy_n(armed.begin(), work.armedLen, work.armed.begin());
+        work.soloLen = std::min(solo.size(), work.solo.size());
+        std::copy_n(solo.begin(), work.soloLen, work.solo.begin());
+        work.recording = isRecording;
+        work.toneLeft = toneLeft;
+    }
+    // Every solo flag counts, also those past the channels processed here.
+    work.anySolo = std::any_of(work.solo.begin(), work.solo.begin() + work.soloLen,
+                               [](std::uint8_t s) { return s != 0; });
+    work.armedCount = work.soloCount = 0;
+    for (int c = 0; c < n; ++c) {
+        const auto i = static_cast<std::size_t>(c);
+        if (i < work.armedLen && work.armed[i]) work.armedIdx[work.armedCount++] = c;
+        if (work.anySolo && i < work.soloLen && work.solo[i]) work.soloIdx[work.soloCount++] = c;
+    }
+    work.mixGain = gainFor(work.armedCount);
+    work.monGain = gainFor(work.soloCount);
+    std::fill_n(work.peaks.begin(), n, 0.0f);
+    work.mixPeak = work.monPeak = 0.0f;
+
+    // Long buffers are taken in runs that fit the working arrays; every result
+    // is the same as for one pass.
+    for (std::int64_t offset = 0; offset < frames; offset += kChunk) {
+        processChunk(buffers, n, offset,
+                     static_cast<int>(std::min<std::int64_t>(kChunk, frames - offset)));
+    }
+
+    std::lock_guard guard(lock);
+    rawPeak.assign(work.peaks.begin(), work.peaks.begin() + n);  // fits: never reallocates
+    rawMixPeak = work.mixPeak;
+    rawMonPeak = work.monPeak;
+}
+
+void RoomEngine::processChunk(const float* const* buffers, int n, std::int64_t offset, int frames) {
+    float* mix = work.mix.data();
+    float* monitor = work.monitor.data();
+    std::fill_n(mix, frames, 0.0f);
+    std::fill_n(monitor, frames, 0.0f);
+    for (int c = 0; c < n; ++c)
+        work.peaks[c] = peakOf(buffers[c] + offset, frames, work.peaks[c]);
+    for (int k = 0; k < work.armedCount; ++k)
+        addInto(mix, buffers[work.armedIdx[k]] + offset, frames);
+    for (int k = 0; k < work.soloCount; ++k)
+        addInto(monitor, buffers[work.soloIdx[k]] + offset, frames);
+
+    work.mixPeak = scaleClip(mix, frames, work.mixGain, work.mixPeak);
+    if (work.anySolo) {
+        scaleClip(monitor, frames, work.monGain, 0.0f);
+    } else {
+        std::copy_n(mix, frames, monitor);
+    }
+
+    if (work.toneLeft >= 1) {
+        std::lock_guard guard(lock);
+        const float step = 6283.185f / static_cast<float>(hwRate_);
+        for (int f = 0; f < frames && toneLeft >= 1; ++f) {
+            monitor[f] = std::sin(tonePhase) * 0.25f;
+            // Kept within one turn: an ever-growing float phase would lose the
+            // precision to step by `step` after a few hundred tones.
+            tonePhase += step;
+            if (tonePhase >= kTwoPi) tonePhase -= kTwoPi;
+            --toneLeft;
+        }
+    }
+    work.monPeak = peakOf(monitor, frames, work.monPeak);
+    ring.push({monitor, static_cast<std::size_t>(frames)});
+
+    if (!work.recording) return;
+    const auto tracks = static_cast<std::uint32_t>(work.armedCount);
+    const auto length = static_cast<std::uint32_t>(frames);
+    std::byte* at = ioQ.tryBeginBlock(RecordBlock::bytesFor(tracks, length));
+    if (!at) {
+        ioQ.countDrop();  // the disk is behind: lose this block, never wait
+        return;
+    }
+    RecordBlock block(at, tracks, length);
+    for (std::uint32_t t = 0; t < tracks; ++t) {
+        const int c = work.armedIdx[t];
+        block.id(t) = c;
+        std::copy_n(buffers[c] + offset, frames, block.track(t));
+    }
+    std::copy_n(mix, frames, block.mix());
+    ioQ.endBlock();
+}

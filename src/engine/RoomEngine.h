@@ -1,0 +1,152 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "engine/Channel.h"
+#include "engine/Clock.h"
+#include "engine/RingBuffer.h"
+#include "hardware/AudioDev.h"
+#include "recording/FileQueue.h"
+
+// The one engine at the centre of the program. It holds every piece of state
+// that the window, the Control Room link and the self-test read, and it owns
+// the monitor ring, the file thread and the open recording files.
+//
+// Threads: observable properties are assigned on the main thread only, and
+// every assignment emits changed(). The audio thread enters through process();
+// the fields it shares with the main thread are guarded by `lock`, which is
+// only ever held for short copies.
+class RoomEngine : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int rate = 48000;          // nominal sample rate, Hz
+    static constexpr double rollover = 3600.0;  // length of one set of files, seconds
+
+    // The program's engine, made on first use.
+    static RoomEngine& shared();
+
+    explicit RoomEngine(const Clock& clock = Clock::system(), QObject* parent = nullptr);
+    ~RoomEngine() override;
+
+    // Observable state; main thread only.
+    const QList<AudioDev>& inputs() const { return inputs_; }
+    const QList<AudioDev>& outputs() const { return outputs_; }
+    const QString& inputUID() const { return inputUID_; }
+    const QString& outputUID() const { return outputUID_; }
+    const QList<Channel>& channels() const { return channels_; }
+    float mixPeak() const { return mixPeak_; }
+    float monPeak() const { return monPeak_; }
+    const QString& monLabel() const { return monLabel_; }
+    bool running() const { return running_; }
+    bool recording() const { return recording_; }
+    double elapsed() const { return elapsed_; }
+    const QString& status() const { return status_; }
+    const QString& folderName() const { return folderName_; }
+    const QString& rootPath() const { return rootPath_; }
+    bool linkConnected() const { return linkConnected_; }
+    bool showAll() const { return showAll_; }
+
+    // The capture rate of the open device (48000 while stopped).
+    int hwRate() const;
+
+    // Main thread. The link reports whether the Control Room is connected.
+    void setLinkConnected(bool connected);
+    // Main thread. The recording root for the next take; stored under "rootPath".
+    void setRoot(const QString& path);
+    // Main thread. Whether the window lists every input; stored under "showAll".
+    void setShowAll(bool flag);
+    // Main thread. Lays the 1000 Hz test tone over the headphone feed for `seconds`.
+    void testTone(double seconds = 0.7);
+
+    // Audio thread: one captured buffer, one float array per channel, valid only
+    // during the call. Never allocates, blocks or touches a file.
+    void process(const float* const* buffers, std::int64_t channelCount, std::int64_t frames);
+
+    // Any thread: recorded blocks dropped because the file thread fell behind.
+    std::uint64_t droppedBlocks() const { return ioQ.droppedBlocks(); }
+
+Q_SIGNALS:
+    // Emitted on every assignment of an observable property, changed or not.
+    void changed();
+
+private:
+    friend struct RoomEngineProbe;  // tests reach the private state through it
+
+    template <typename T, typename V>
+    void assign(T& field, V&& value) {
+        field = std::forward<V>(value);
+        Q_EMIT changed();
+    }
+
+    // Main thread, capture stopped: adopts the capture format and sizes
+    // everything the audio thread uses for it.
+    void setCaptureFormat(int channels, int hz);
+    // Main thread: publishes a fresh channel list and rebuilds the audio
+    // thread's copies of its armed and solo flags.
+    void publishChannels(QList<Channel> list);
+    // Main thread: tells the audio thread whether to hand blocks to the file thread.
+    void setCaptureRecording(bool on);
+
+    // Audio thread: one run of at most kChunk frames starting at `offset`.
+    void processChunk(const float* const* buffers, int n, std::int64_t offset, int frames);
+
+    const Clock& clock;
+
+    QList<AudioDev> inputs_;
+    QList<AudioDev> outputs_;
+    QString inputUID_;
+    QString outputUID_;
+    QList<Channel> channels_;
+    float mixPeak_ = 0.0f;
+    float monPeak_ = 0.0f;
+    QString monLabel_ = QStringLiteral("Mix");
+    bool running_ = false;
+    bool recording_ = false;
+    double elapsed_ = 0.0;
+    QString status_;
+    QString folderName_;
+    QString rootPath_;
+    bool linkConnected_ = false;
+    bool showAll_ = false;
+
+    // Written by the main thread only while capture is stopped; read by the
+    // audio thread without the lock.
+    std::atomic<int> hwChannels{0};
+    RingBuffer ring{rate};
+    FileQueue ioQ;
+
+    // Guarded by `lock`: the audio thread's copies and its results.
+    mutable std::mutex lock;
+    int hwRate_ = rate;
+    std::vector<std::uint8_t> armed;
+    std::vector<std::uint8_t> solo;
+    std::vector<float> rawPeak;
+    float rawMixPeak = 0.0f;
+    float rawMonPeak = 0.0f;
+    bool isRecording = false;
+    std::int64_t toneLeft = 0;
+    float tonePhase = 0.0f;
+
+    // Audio thread only: working storage, sized by setCaptureFormat and
+    // publishChannels so that process() never allocates.
+    static constexpr int kChunk = 1024;
+    struct Work {
+        std::vector<std::uint8_t> armed, solo;  // snapshots of the mirrors
+        std::size_t armedLen = 0, soloLen = 0;
+        std::vector<int> armedIdx, soloIdx;  // channels feeding the mix and the headphones
+        int armedCount = 0, soloCount = 0;
+        bool anySolo = false, recording = false;
+        std::int64_t toneLeft = 0;
+        float mixGain = 1.0f, monGain = 1.0f;
+        std::vector<float> peaks;
+        std::vector<float> mix, monitor;
+        float mixPeak = 0.0f, monPeak = 0.0f;
+    } work;
+};

@@ -1,0 +1,66 @@
+#include "recording/FileQueue.h"
+
+#include <pthread.h>
+
+#include <chrono>
+#include <future>
+
+namespace {
+constexpr auto kPollInterval = std::chrono::milliseconds(10);
+}
+
+FileQueue::FileQueue(std::size_t ringBytes) : ring(std::make_unique<BlockRing>(ringBytes)) {
+    thread = std::thread([this] { run(); });
+    pthread_setname_np(thread.native_handle(), "tessaly.files");
+}
+
+FileQueue::~FileQueue() {
+    {
+        std::lock_guard guard(lock);
+        stopping = true;
+    }
+    wake.notify_one();
+    thread.join();
+}
+
+void FileQueue::sync(const std::function<void()>& job) {
+    std::promise<void> done;
+    auto finished = done.get_future();
+    {
+        std::lock_guard guard(lock);
+        jobs.emplace_back([&] {
+            job();
+            done.set_value();
+        });
+    }
+    wake.notify_one();
+    finished.wait();
+}
+
+void FileQueue::resize(std::size_t bytes) {
+    sync([&] { ring = std::make_unique<BlockRing>(bytes); });
+}
+
+void FileQueue::drain() {
+    for (auto block = ring->tryRead(); !block.empty(); block = ring->tryRead()) {
+        take.write(RecordBlock(block));
+        ring->endRead();
+    }
+}
+
+void FileQueue::run() {
+    std::unique_lock guard(lock);
+    for (;;) {
+        wake.wait_for(guard, kPollInterval, [this] { return stopping || !jobs.empty(); });
+        auto ready = std::move(jobs);
+        jobs.clear();
+        const bool last = stopping && ready.empty();
+        guard.unlock();
+        // Blocks published before a job was posted are written before it runs.
+        drain();
+        for (auto& job : ready)
+            job();
+        if (last) return;
+        guard.lock();
+    }
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "recording/BlockRing.h"
+#include "recording/TakeFiles.h"
+
+// The file thread ("tessaly.files") and its two inputs:
+//
+// - recorded blocks from the audio thread, through a preallocated block ring:
+//   the audio thread reserves a block, copies into it and publishes it without
+//   ever waiting; when there is no room (the disk is too slow) it drops the
+//   block and counts it;
+// - synchronous jobs from the main thread (open, roll, close), each of which
+//   runs only after every block published before it was posted has been
+//   written, while the main thread waits for it.
+//
+// The thread polls the ring every few milliseconds rather than being woken by
+// the audio thread, so the audio side never makes a system call.
+class FileQueue {
+public:
+    explicit FileQueue(std::size_t ringBytes = 1 << 20);
+    ~FileQueue();  // writes what is queued, then ends the thread
+    FileQueue(const FileQueue&) = delete;
+    FileQueue& operator=(const FileQueue&) = delete;
+
+    // Main thread: runs `job` on the file thread after every block already
+    // published, and returns when it has run. Never call it from the file thread.
+    void sync(const std::function<void()>& job);
+
+    // Main thread, with no audio thread producing: replaces the block ring by
+    // one of `bytes`, after writing what the old one holds.
+    void resize(std::size_t bytes);
+
+    // Audio thread, the one producer: a block of `bytes`, or nullptr when full.
+    std::byte* tryBeginBlock(std::size_t bytes) { return ring->tryBeginWrite(bytes); }
+    void endBlock() { ring->endWrite(); }
+    // Audio thread: a block that found no room.
+    void countDrop() { dropped.fetch_add(1, std::memory_order_relaxed); }
+
+    // Any thread: blocks dropped since the queue was made.
+    std::uint64_t droppedBlocks() const { return dropped.load(std::memory_order_relaxed); }
+    // Largest block the ring can take.
+    std::size_t maxBlock() const { return ring->maxBlock(); }
+
+    // File thread only (inside sync jobs): the open files of the take.
+    TakeFiles& files() { return take; }
+
+private:
+    void run();
+    void drain();
+
+    std::unique_ptr<BlockRing> ring;
+    TakeFiles take;
+    alignas(64) std::atomic<std::uint64_t> dropped{0};
+
+    std::mutex lock;  // guards jobs and stopping
+    std::condition_variable wake;
+    std::deque<std::function<void()>> jobs;
+    bool stopping = false;
+    std::thread thread;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+// The layout of one recorded block in the block ring: the samples of every
+// armed input and the mono mix for a run of frames, copied by the audio thread
+// and written by the file thread.
+//
+//   offset 0   frames, tracks       (two uint32)
+//   offset 8   channel id per track (int64 each)
+//   then       track samples        (float, tracks × frames, track after track)
+//   then       mix samples          (float, frames; both sides of the stereo mix)
+class RecordBlock {
+public:
+    static constexpr std::size_t bytesFor(std::uint32_t tracks, std::uint32_t frames) {
+        return samplesOffset(tracks) + (std::size_t{tracks} + 1) * frames * sizeof(float);
+    }
+
+    // Lays a block out over `bytesFor(tracks, frames)` bytes at `at` (16-byte aligned).
+    RecordBlock(std::byte* at, std::uint32_t tracks, std::uint32_t frames) : base(at) {
+        header()[0] = frames;
+        header()[1] = tracks;
+    }
+    // Reads a block that the producer laid out.
+    explicit RecordBlock(std::span<const std::byte> block)
+        : base(const_cast<std::byte*>(block.data())) {}
+
+    std::uint32_t frames() const { return header()[0]; }
+    std::uint32_t tracks() const { return header()[1]; }
+    std::int64_t& id(std::uint32_t track) { return ids()[track]; }
+    std::int64_t id(std::uint32_t track) const { return ids()[track]; }
+    float* track(std::uint32_t t) { return samples() + std::size_t{t} * frames(); }
+    const float* track(std::uint32_t t) const { return samples() + std::size_t{t} * frames(); }
+    float* mix() { return track(tracks()); }
+    const float* mix() const { return track(tracks()); }
+
+private:
+    static constexpr std::size_t samplesOffset(std::uint32_t tracks) {
+        return (8 + std::size_t{tracks} * sizeof(std::int64_t) + 15) / 16 * 16;
+    }
+    std::uint32_t* header() const { return reinterpret_cast<std::uint32_t*>(base); }
+    std::int64_t* ids() const { return reinterpret_cast<std::int64_t*>(base + 8); }
+    float* samples() const { return reinterpret_cast<float*>(base + samplesOffset(header()[1])); }
+
+    std::byte* base;
+};

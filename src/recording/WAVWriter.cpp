@@ -1,0 +1,243 @@
+#include "recording/WAVWriter.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "recording/DateText.h"
+
+namespace {
+
+constexpr std::uint32_t kEmptyRiffSize = 646;  // header bytes after the RIFF size field
+constexpr std::size_t kRiffSizeAt = 4;
+constexpr std::size_t kDataSizeAt = 650;
+constexpr double kPatchInterval = 2.0;  // seconds between header rewrites while writing
+
+class HeaderBytes {
+public:
+    HeaderBytes() : bytes(WAVWriter::headerBytes, 0) {}
+    HeaderBytes& tag(const char (&id)[5]) { return raw(id, 4); }
+    HeaderBytes& u16(std::uint16_t v) { return le(v, 2); }
+    HeaderBytes& u32(std::uint32_t v) { return le(v, 4); }
+    // UTF-8 bytes cut to the field width, zero padded, no terminator when full.
+    HeaderBytes& text(const std::string& s, std::size_t width) {
+        std::memcpy(&bytes[at], s.data(), std::min(s.size(), width));
+        at += width;
+        return *this;
+    }
+    HeaderBytes& zeros(std::size_t n) {
+        at += n;
+        return *this;
+    }
+    std::vector<std::uint8_t> done() { return std::move(bytes); }
+
+private:
+    HeaderBytes& raw(const char* p, std::size_t n) {
+        std::memcpy(&bytes[at], p, n);
+        at += n;
+        return *this;
+    }
+    HeaderBytes& le(std::uint64_t v, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            bytes[at++] = static_cast<std::uint8_t>(v >> (8 * i));
+        return *this;
+    }
+    std::vector<std::uint8_t> bytes;
+    std::size_t at = 0;
+};
+
+std::uint32_t saturate32(std::uint64_t v) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(v, 0xFFFFFFFFu));
+}
+
+inline std::int32_t convert(float x) {
+    float c = x < 1.0f ? x : 1.0f;  // NaN fails the test and becomes full scale
+    c = c > -1.0f ? c : -1.0f;
+    return static_cast<std::int32_t>(c * 8388607.0f);
+}
+
+// Writes all of `bytes` at the current position, or returns the errno that stopped it;
+// `written` counts what reached the file either way.
+int writeAll(int fd, const std::uint8_t* bytes, std::size_t size, std::size_t& written) {
+    written = 0;
+    while (written < size) {
+        const ssize_t n = ::write(fd, bytes + written, size - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) return EIO;  // a regular file that takes nothing will never take more
+        written += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int pwriteU32(int fd, std::uint32_t v, std::size_t at) {
+    std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                         static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+    for (;;) {
+        const ssize_t n = ::pwrite(fd, b, sizeof b, static_cast<off_t>(at));
+        if (n == sizeof b) return 0;
+        if (n < 0 && errno == EINTR) continue;
+        return n < 0 ? errno : EIO;
+    }
+}
+
+}  // namespace
+
+std::int32_t toPCM24(float x) {
+    return convert(x);
+}
+
+std::vector<std::uint8_t> WAVWriter::header(int channels, int rate, Clock::WallTime start,
+                                            const std::string& originator,
+                                            const std::string& description) {
+    const auto epochSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(start.time_since_epoch()).count();
+    const auto timeReference =
+        static_cast<std::uint64_t>(secondsSinceLocalMidnight(start) * static_cast<double>(rate));
+    // Made per header so they follow the current default locale and time zone.
+    const DateText dateFmt("yyyy-MM-dd");
+    const DateText timeFmt("HH:mm:ss");
+    const auto ch = static_cast<std::uint32_t>(channels);
+    const auto hz = static_cast<std::uint32_t>(rate);
+
+    return HeaderBytes()
+        .tag("RIFF")
+        .u32(kEmptyRiffSize)
+        .tag("WAVE")
+        .tag("bext")
+        .u32(602)
+        .text(description, 256)
+        .text(originator, 32)
+        .text("TY-" + std::to_string(epochSeconds), 32)
+        .text(dateFmt.format(start), 10)
+        .text(timeFmt.format(start), 8)
+        .u32(static_cast<std::uint32_t>(timeReference))
+        .u32(static_cast<std::uint32_t>(timeReference >> 32))
+        .u16(1)      // version
+        .zeros(64)   // UMID
+        .zeros(10)   // loudness fields
+        .zeros(180)  // reserved
+        .tag("fmt ")
+        .u32(16)
+        .u16(1)  // integer PCM
+        .u16(static_cast<std::uint16_t>(ch))
+        .u32(hz)
+        .u32(hz * ch * 3)
+        .u16(static_cast<std::uint16_t>(ch * 3))
+        .u16(24)
+        .tag("data")
+        .u32(0)
+        .done();
+}
+
+std::unique_ptr<WAVWriter> WAVWriter::create(const Params& p, const Clock& clock,
+                                             std::error_code* why) {
+    auto refuse = [why](int code) {
+        if (why) *why = std::error_code(code, std::generic_category());
+        return nullptr;
+    };
+    // The header stores block align in 16 bits and the byte rate in 32 bits.
+    const std::uint64_t byteRate =
+        std::uint64_t(p.rate > 0 ? p.rate : 0) * 3 * std::uint64_t(p.channels > 0 ? p.channels : 0);
+    if (p.channels < 1 || p.channels * 3 > 0xFFFF || p.rate < 1 || byteRate > 0xFFFFFFFFu) {
+        return refuse(EINVAL);
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(p.path.parent_path(), ignored);
+
+    const int fd = ::open(p.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return refuse(errno);
+    const auto head = header(p.channels, p.rate, p.start, p.originator, p.description);
+    std::size_t written = 0;
+    if (const int code = writeAll(fd, head.data(), head.size(), written)) {
+        // Without a whole header the file is not a WAV file at all.
+        ::close(fd);
+        ::unlink(p.path.c_str());
+        return refuse(code);
+    }
+    return std::unique_ptr<WAVWriter>(new WAVWriter(p, clock, fd));
+}
+
+WAVWriter::WAVWriter(const Params& p, const Clock& c, int file)
+    : path(p.path), nch(p.channels), sampleRate(p.rate), clock(c), fd(file), lastPatch(c.ticks()) {}
+
+WAVWriter::~WAVWriter() {
+    if (fd >= 0) ::close(fd);
+}
+
+void WAVWriter::write(const float* interleaved, std::int64_t frames) {
+    if (frames < 1 || fd < 0 || err) return;
+    const std::size_t samples = static_cast<std::size_t>(frames) * static_cast<std::size_t>(nch);
+    const std::size_t bytes = samples * 3;
+    if (scratch.size() < bytes + 1) scratch.resize(bytes + 1);  // +1: room for 4-byte stores
+    std::uint8_t* out = scratch.data();
+    if constexpr (std::endian::native == std::endian::little) {
+        // Each sample is stored as 4 bytes; the next sample overwrites the fourth.
+        for (std::size_t i = 0; i < samples; ++i) {
+            const std::int32_t v = convert(interleaved[i]);
+            std::memcpy(out + 3 * i, &v, 4);
+        }
+    } else {
+        for (std::size_t i = 0; i < samples; ++i) {
+            const auto v = static_cast<std::uint32_t>(convert(interleaved[i]));
+            out[3 * i] = static_cast<std::uint8_t>(v);
+            out[3 * i + 1] = static_cast<std::uint8_t>(v >> 8);
+            out[3 * i + 2] = static_cast<std::uint8_t>(v >> 16);
+        }
+    }
+    std::size_t written = 0;
+    const int code = writeAll(fd, out, bytes, written);
+    dataBytes += written;
+    if (code) {
+        fail("write", code);
+        return;
+    }
+    if (secondsBetween(lastPatch, clock.ticks()) > kPatchInterval) patch();
+}
+
+void WAVWriter::patch() {
+    lastPatch = clock.ticks();
+    if (const int code = pwriteU32(fd, saturate32(dataBytes + kEmptyRiffSize), kRiffSizeAt)) {
+        fail("header update", code);
+        return;
+    }
+    if (const int code = pwriteU32(fd, saturate32(dataBytes), kDataSizeAt)) {
+        fail("header update", code);
+    }
+}
+
+void WAVWriter::fail(const char* step, int code) {
+    if (err) return;
+    err = std::error_code(code, std::generic_category());
+    errStep = step;
+    // Keep whole frames only, so the header and the data agree.
+    const std::uint64_t frameBytes = static_cast<std::uint64_t>(nch) * 3;
+    const std::uint64_t whole = dataBytes - dataBytes % frameBytes;
+    if (whole != dataBytes) {
+        dataBytes = whole;
+        [[maybe_unused]] int ignored = ::ftruncate(fd, static_cast<off_t>(headerBytes + dataBytes));
+    }
+    patch();
+}
+
+void WAVWriter::close() {
+    if (fd < 0) return;
+    patch();
+    if (::close(fd) != 0 && !err) {
+        // The data may not have reached the disk (network volumes report it here).
+        err = std::error_code(errno, std::generic_category());
+        errStep = "close";
+    }
+    fd = -1;
+}
+
+double WAVWriter::seconds() const {
+    return static_cast<double>(dataBytes) / (nch * 3.0) / sampleRate;
+}

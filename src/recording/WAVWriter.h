@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "engine/Clock.h"
+
+// Writes one Broadcast-Wave file (RIFF/WAVE with a `bext` chunk) of 24-bit
+// little-endian PCM from interleaved float samples.
+//
+// The header is complete from the start, with an empty data chunk; its two size
+// fields are rewritten by a write that finds more than 2 s since the last
+// rewrite, and at close. So a file cut off by a crash still reads back all but
+// the last couple of seconds.
+//
+// A failed write or header update is sticky: the writer keeps the reason, stops
+// writing, and leaves a header that describes exactly the whole frames that
+// reached the file.
+//
+// Not thread-safe: every call for one writer comes from the file thread.
+class WAVWriter {
+public:
+    static constexpr std::size_t headerBytes = 654;
+
+    struct Params {
+        std::filesystem::path path;
+        int channels = 1;
+        int rate = 48000;
+        Clock::WallTime start;
+        std::string originator;   // UTF-8, cut to 32 bytes
+        std::string description;  // UTF-8, cut to 256 bytes
+    };
+
+    // Creates (or replaces) the file and writes its header. Returns nothing when
+    // the file cannot be created or opened, or the parameters cannot be stored;
+    // `why` then says why.
+    static std::unique_ptr<WAVWriter> create(const Params& params,
+                                             const Clock& clock = Clock::system(),
+                                             std::error_code* why = nullptr);
+    ~WAVWriter();
+    WAVWriter(const WAVWriter&) = delete;
+    WAVWriter& operator=(const WAVWriter&) = delete;
+
+    // Appends `frames` frames of `channels` interleaved samples.
+    void write(const float* interleaved, std::int64_t frames);
+    // Brings the header up to date and closes the file. Nothing is written after.
+    void close();
+
+    const std::filesystem::path& url() const { return path; }
+    int channels() const { return nch; }
+    int rate() const { return sampleRate; }
+    std::uint64_t dataSize() const { return dataBytes; }
+    double seconds() const;
+
+    // The first failure, if any: what failed ("write", "header update", …) and the error.
+    bool failed() const { return static_cast<bool>(err); }
+    const std::error_code& error() const { return err; }
+    const char* failedStep() const { return errStep; }
+
+    // The 654-byte header for an empty data chunk.
+    static std::vector<std::uint8_t> header(int channels, int rate, Clock::WallTime start,
+                                            const std::string& originator,
+                                            const std::string& description);
+
+private:
+    WAVWriter(const Params& params, const Clock& clock, int fd);
+    void patch();
+    void fail(const char* step, int code);
+
+    const std::filesystem::path path;
+    const int nch;
+    const int sampleRate;
+    const Clock& clock;
+    int fd;
+    std::uint64_t dataBytes = 0;
+    Clock::SteadyTime lastPatch;
+    std::vector<std::uint8_t> scratch;  // reused conversion buffer
+    std::error_code err;
+    const char* errStep = "";
+};
+
+// One float sample as the writer stores it: clamped to ±1 (NaN counts as +1),
+// scaled by 2^23 − 1 and truncated toward zero.
+std::int32_t toPCM24(float x);

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "engine/RoomEngine.h"
+
+// Test access to the engine's private state: the steps the lifecycle takes
+// when capture starts, and the audio thread's results.
+struct RoomEngineProbe {
+    // Prepares `engine` as a capture start would: format, then channels
+    // (named "In N") with the given armed and solo flags.
+    static void start(RoomEngine& engine, int channels, int hz, std::vector<bool> armedFlags = {},
+                      std::vector<bool> soloFlags = {}) {
+        engine.setCaptureFormat(channels, hz);
+        QList<Channel> list;
+        for (int i = 0; i < channels; ++i) {
+            const auto at = static_cast<std::size_t>(i);
+            list.append(Channel{i, QStringLiteral("In %1").arg(i + 1), QString(),
+                                at < armedFlags.size() && armedFlags[at],
+                                at < soloFlags.size() && soloFlags[at]});
+        }
+        engine.publishChannels(list);
+    }
+    static void setRecording(RoomEngine& e, bool on) { e.setCaptureRecording(on); }
+    static std::vector<float> rawPeaks(RoomEngine& e) {
+        std::lock_guard guard(e.lock);
+        return e.rawPeak;
+    }
+    static float rawMixPeak(RoomEngine& e) {
+        std::lock_guard guard(e.lock);
+        return e.rawMixPeak;
+    }
+    static float rawMonPeak(RoomEngine& e) {
+        std::lock_guard guard(e.lock);
+        return e.rawMonPeak;
+    }
+    static std::int64_t toneLeft(RoomEngine& e) {
+        std::lock_guard guard(e.lock);
+        return e.toneLeft;
+    }
+    static RingBuffer& ring(RoomEngine& e) { return e.ring; }
+    // Runs `job` on the file thread with the engine's open files.
+    static void onFiles(RoomEngine& e, const std::function<void(TakeFiles&)>& job) {
+        e.ioQ.sync([&] { job(e.ioQ.files()); });
+    }
+};

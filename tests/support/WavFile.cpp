@@ -1,0 +1,37 @@
+#include "support/WavFile.h"
+
+#include <fstream>
+#include <iterator>
+
+std::vector<std::uint8_t> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return std::uint32_t(b.at(at)) | std::uint32_t(b.at(at + 1)) << 8 |
+           std::uint32_t(b.at(at + 2)) << 16 | std::uint32_t(b.at(at + 3)) << 24;
+}
+
+std::uint16_t le16(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return static_cast<std::uint16_t>(b.at(at) | b.at(at + 1) << 8);
+}
+
+std::string field(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t width) {
+    return std::string(b.begin() + static_cast<long>(at),
+                       b.begin() + static_cast<long>(at + width));
+}
+
+SndRead readWithSndfile(const std::string& path) {
+    SndRead r;
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &r.info);
+    if (!f) return r;
+    r.samples.resize(static_cast<std::size_t>(r.info.frames * r.info.channels));
+    const sf_count_t got = sf_readf_int(f, r.samples.data(), r.info.frames);
+    for (int& s : r.samples)
+        s >>= 8;  // libsndfile delivers 24-bit samples in the top bits
+    r.hasBext = sf_command(f, SFC_GET_BROADCAST_INFO, &r.bext, sizeof r.bext) == SF_TRUE;
+    sf_close(f);
+    r.ok = got == r.info.frames;
+    return r;
+}
