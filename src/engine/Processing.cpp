@@ -5,39 +5,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "engine/RoomEngine.h"
+#include "engine/SampleOps.h"
 #include "recording/RecordBlock.h"
 
 namespace {
 
+using sampleops::addInto;
+using sampleops::peakAddCopy;
+using sampleops::peakOf;
+using sampleops::scaleClip;
+
 constexpr float kTwoPi = 6.2831853f;
-
-float peakOf(const float* x, int frames, float peak) {
-    for (int f = 0; f < frames; ++f) {
-        const float a = std::fabs(x[f]);
-        peak = peak < a ? a : peak;
-    }
-    return peak;
-}
-
-void addInto(float* sum, const float* x, int frames) {
-    for (int f = 0; f < frames; ++f)
-        sum[f] += x[f];
-}
-
-// Scales, clips to ±1 and returns the new peak of the result.
-float scaleClip(float* x, int frames, float gain, float peak) {
-    for (int f = 0; f < frames; ++f) {
-        float v = gain * x[f];
-        v = v < -1.0f ? -1.0f : v;
-        v = v > 1.0f ? 1.0f : v;
-        x[f] = v;
-        const float a = std::fabs(v);
-        peak = peak < a ? a : peak;
-    }
-    return peak;
-}
 
 float gainFor(int count) {
     return count >= 2 ? 1.0f / std::sqrt(static_cast<float>(count)) : 1.0f;
@@ -92,12 +73,38 @@ void RoomEngine::processChunk(const float* const* buffers, int n, std::int64_t o
     float* monitor = work.monitor.data();
     std::fill_n(mix, frames, 0.0f);
     std::fill_n(monitor, frames, 0.0f);
-    for (int c = 0; c < n; ++c)
-        work.peaks[c] = peakOf(buffers[c] + offset, frames, work.peaks[c]);
-    for (int k = 0; k < work.armedCount; ++k)
-        addInto(mix, buffers[work.armedIdx[k]] + offset, frames);
-    for (int k = 0; k < work.soloCount; ++k)
+
+    // While recording, the block is reserved first so that each armed input
+    // is read once for its peak, the mix and its copy. The copies are taken
+    // now: the capture buffers are not valid after the call.
+    std::byte* at = nullptr;
+    const auto tracks = static_cast<std::uint32_t>(work.armedCount);
+    const auto length = static_cast<std::uint32_t>(frames);
+    if (work.recording) {
+        at = ioQ.tryBeginBlock(RecordBlock::bytesFor(tracks, length));
+        if (!at) ioQ.countDrop();  // the disk is behind: lose this block, never wait
+    }
+    std::optional<RecordBlock> block;
+    if (at) block.emplace(at, tracks, length);
+
+    for (int c = 0; c < n; ++c) {
+        const auto i = static_cast<std::size_t>(c);
+        if (i >= work.armedLen || !work.armed[i]) {
+            work.peaks[c] = peakOf(buffers[c] + offset, frames, work.peaks[c]);
+        }
+    }
+    for (std::uint32_t t = 0; t < tracks; ++t) {
+        const int c = work.armedIdx[t];
+        float* copy = nullptr;
+        if (block) {
+            block->id(t) = c;
+            copy = block->track(t);
+        }
+        work.peaks[c] = peakAddCopy(buffers[c] + offset, mix, copy, frames, work.peaks[c]);
+    }
+    for (int k = 0; k < work.soloCount; ++k) {
         addInto(monitor, buffers[work.soloIdx[k]] + offset, frames);
+    }
 
     work.mixPeak = scaleClip(mix, frames, work.mixGain, work.mixPeak);
     if (work.anySolo) {
@@ -121,20 +128,8 @@ void RoomEngine::processChunk(const float* const* buffers, int n, std::int64_t o
     work.monPeak = peakOf(monitor, frames, work.monPeak);
     ring.push({monitor, static_cast<std::size_t>(frames)});
 
-    if (!work.recording) return;
-    const auto tracks = static_cast<std::uint32_t>(work.armedCount);
-    const auto length = static_cast<std::uint32_t>(frames);
-    std::byte* at = ioQ.tryBeginBlock(RecordBlock::bytesFor(tracks, length));
-    if (!at) {
-        ioQ.countDrop();  // the disk is behind: lose this block, never wait
-        return;
+    if (block) {
+        std::copy_n(mix, frames, block->mix());
+        ioQ.endBlock();
     }
-    RecordBlock block(at, tracks, length);
-    for (std::uint32_t t = 0; t < tracks; ++t) {
-        const int c = work.armedIdx[t];
-        block.id(t) = c;
-        std::copy_n(buffers[c] + offset, frames, block.track(t));
-    }
-    std::copy_n(mix, frames, block.mix());
-    ioQ.endBlock();
 }

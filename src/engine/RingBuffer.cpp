@@ -34,15 +34,14 @@ void RingBuffer::pop(float* into, int frames, double ratio) {
     std::lock_guard guard(lock);
     auto next = [this](int i) { return i + 1 == cap ? 0 : i + 1; };
     if (ratio == 1.0) {
-        for (int i = 0; i < frames; ++i) {
-            if (count >= 1) {
-                into[i] = buf[static_cast<std::size_t>(head)];
-                head = next(head);
-                --count;
-            } else {
-                into[i] = 0.0f;
-            }
-        }
+        // Plain copy, in at most two runs, then silence for what is missing.
+        const int have = std::min(frames, count);
+        const int first = std::min(have, cap - head);
+        std::copy_n(buf.begin() + head, first, into);
+        std::copy_n(buf.begin(), have - first, into + first);
+        std::fill(into + have, into + frames, 0.0f);
+        head = (head + have) % cap;
+        count -= have;
         return;
     }
     for (int i = 0; i < frames; ++i) {

@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <tmmintrin.h>
+#endif
+
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -16,7 +19,10 @@ namespace {
 constexpr std::uint32_t kEmptyRiffSize = 646;  // header bytes after the RIFF size field
 constexpr std::size_t kRiffSizeAt = 4;
 constexpr std::size_t kDataSizeAt = 650;
-constexpr double kPatchInterval = 2.0;  // seconds between header rewrites while writing
+constexpr double kPatchInterval = 2.0;            // seconds between header rewrites while writing
+constexpr std::size_t kBufferBytes = 256 * 1024;  // converted samples gathered per write
+constexpr std::size_t kSpareBytes = 4;            // encode() may store this far past its samples
+constexpr std::uint64_t kPage = 4096;
 
 class HeaderBytes {
 public:
@@ -59,6 +65,51 @@ inline std::int32_t convert(float x) {
     float c = x < 1.0f ? x : 1.0f;  // NaN fails the test and becomes full scale
     c = c > -1.0f ? c : -1.0f;
     return static_cast<std::int32_t>(c * 8388607.0f);
+}
+
+// One converted sample as 3 little-endian bytes.
+inline void store24(std::uint8_t* out, float x) {
+    const auto v = static_cast<std::uint32_t>(convert(x));
+    out[0] = static_cast<std::uint8_t>(v);
+    out[1] = static_cast<std::uint8_t>(v >> 8);
+    out[2] = static_cast<std::uint8_t>(v >> 16);
+}
+
+#if defined(__SSE2__)
+// Four samples clamped, scaled and truncated as convert() does them: minps
+// yields its second operand for NaN, so NaN becomes full scale.
+inline __m128i convert4(const float* in) {
+    const __m128 x =
+        _mm_max_ps(_mm_min_ps(_mm_loadu_ps(in), _mm_set1_ps(1.0f)), _mm_set1_ps(-1.0f));
+    return _mm_cvttps_epi32(_mm_mul_ps(x, _mm_set1_ps(8388607.0f)));
+}
+
+// SSSE3 packs four 24-bit values into 12 bytes with one shuffle; the 16-byte
+// store's 4 spare bytes are overwritten by the next one.
+__attribute__((target("ssse3"))) void encodeSSSE3(const float* in, std::size_t n,
+                                                  std::uint8_t* out) {
+    const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i),
+                         _mm_shuffle_epi8(convert4(in + i), pack));
+    }
+    for (; i < n; ++i) {
+        store24(out + 3 * i, in[i]);
+    }
+}
+#endif
+
+// Converts `n` samples to 3 little-endian bytes each. May write up to 4 bytes
+// past the end: `out` needs room for 3n + 4 bytes.
+void encode(const float* in, std::size_t n, std::uint8_t* out) {
+#if defined(__SSE2__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) return encodeSSSE3(in, n, out);
+#endif
+    for (std::size_t i = 0; i < n; ++i) {
+        store24(out + 3 * i, in[i]);
+    }
 }
 
 // Writes all of `bytes` at the current position, or returns the errno that stopped it;
@@ -166,7 +217,13 @@ std::unique_ptr<WAVWriter> WAVWriter::create(const Params& p, const Clock& clock
 }
 
 WAVWriter::WAVWriter(const Params& p, const Clock& c, int file)
-    : path(p.path), nch(p.channels), sampleRate(p.rate), clock(c), fd(file), lastPatch(c.ticks()) {}
+    : path(p.path),
+      nch(p.channels),
+      sampleRate(p.rate),
+      clock(c),
+      fd(file),
+      lastPatch(c.ticks()),
+      pending(kBufferBytes + kSpareBytes) {}
 
 WAVWriter::~WAVWriter() {
     if (fd >= 0) ::close(fd);
@@ -174,36 +231,46 @@ WAVWriter::~WAVWriter() {
 
 void WAVWriter::write(const float* interleaved, std::int64_t frames) {
     if (frames < 1 || fd < 0 || err) return;
-    const std::size_t samples = static_cast<std::size_t>(frames) * static_cast<std::size_t>(nch);
-    const std::size_t bytes = samples * 3;
-    if (scratch.size() < bytes + 1) scratch.resize(bytes + 1);  // +1: room for 4-byte stores
-    std::uint8_t* out = scratch.data();
-    if constexpr (std::endian::native == std::endian::little) {
-        // Each sample is stored as 4 bytes; the next sample overwrites the fourth.
-        for (std::size_t i = 0; i < samples; ++i) {
-            const std::int32_t v = convert(interleaved[i]);
-            std::memcpy(out + 3 * i, &v, 4);
+    std::size_t samples = static_cast<std::size_t>(frames) * static_cast<std::size_t>(nch);
+    while (samples > 0) {
+        const std::size_t room = (kBufferBytes - pendingBytes) / 3;
+        if (room == 0) {
+            if (!flush(false)) return;
+            continue;
         }
-    } else {
-        for (std::size_t i = 0; i < samples; ++i) {
-            const auto v = static_cast<std::uint32_t>(convert(interleaved[i]));
-            out[3 * i] = static_cast<std::uint8_t>(v);
-            out[3 * i + 1] = static_cast<std::uint8_t>(v >> 8);
-            out[3 * i + 2] = static_cast<std::uint8_t>(v >> 16);
-        }
-    }
-    std::size_t written = 0;
-    const int code = writeAll(fd, out, bytes, written);
-    dataBytes += written;
-    if (code) {
-        fail("write", code);
-        return;
+        const std::size_t n = std::min(samples, room);
+        encode(interleaved, n, pending.data() + pendingBytes);
+        pendingBytes += 3 * n;
+        dataBytes += 3 * n;
+        interleaved += n;
+        samples -= n;
     }
     if (secondsBetween(lastPatch, clock.ticks()) > kPatchInterval) patch();
 }
 
+bool WAVWriter::flush(bool all) {
+    std::size_t length = pendingBytes;
+    if (!all) {
+        // Stop at a page boundary of the file so the next write starts on one.
+        const std::uint64_t end = headerBytes + flushedBytes + pendingBytes;
+        const std::size_t over = static_cast<std::size_t>(end % kPage);
+        if (over < pendingBytes) length -= over;
+    }
+    std::size_t written = 0;
+    const int code = writeAll(fd, pending.data(), length, written);
+    flushedBytes += written;
+    if (code) {
+        fail("write", code);
+        return false;
+    }
+    std::memmove(pending.data(), pending.data() + length, pendingBytes - length);
+    pendingBytes -= length;
+    return true;
+}
+
 void WAVWriter::patch() {
     lastPatch = clock.ticks();
+    if (pendingBytes > 0 && !flush(true)) return;  // fail() has rewritten the header
     if (const int code = pwriteU32(fd, saturate32(dataBytes + kEmptyRiffSize), kRiffSizeAt)) {
         fail("header update", code);
         return;
@@ -217,12 +284,14 @@ void WAVWriter::fail(const char* step, int code) {
     if (err) return;
     err = std::error_code(code, std::generic_category());
     errStep = step;
-    // Keep whole frames only, so the header and the data agree.
+    // What never reached the file is gone; keep whole frames of what did, so
+    // the header and the data agree.
+    pendingBytes = 0;
     const std::uint64_t frameBytes = static_cast<std::uint64_t>(nch) * 3;
-    const std::uint64_t whole = dataBytes - dataBytes % frameBytes;
-    if (whole != dataBytes) {
-        dataBytes = whole;
+    dataBytes = flushedBytes - flushedBytes % frameBytes;
+    if (dataBytes != flushedBytes) {
         [[maybe_unused]] int ignored = ::ftruncate(fd, static_cast<off_t>(headerBytes + dataBytes));
+        flushedBytes = dataBytes;
     }
     patch();
 }

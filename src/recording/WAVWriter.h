@@ -17,6 +17,11 @@
 // rewrite, and at close. So a file cut off by a crash still reads back all but
 // the last couple of seconds.
 //
+// Samples are gathered into page-aligned writes of up to 256 KiB (under two
+// seconds of a mono file at 48 kHz) and always reach the file before the
+// header is rewritten, so the header never describes more than the file holds
+// and a crash loses nothing the header described.
+//
 // A failed write or header update is sticky: the writer keeps the reason, stops
 // writing, and leaves a header that describes exactly the whole frames that
 // reached the file.
@@ -53,6 +58,7 @@ public:
     const std::filesystem::path& url() const { return path; }
     int channels() const { return nch; }
     int rate() const { return sampleRate; }
+    // Bytes of sample data appended so far.
     std::uint64_t dataSize() const { return dataBytes; }
     double seconds() const;
 
@@ -69,6 +75,8 @@ public:
 private:
     WAVWriter(const Params& params, const Clock& clock, int fd);
     void patch();
+    // Writes pending bytes: all of them, or only up to a page boundary of the file.
+    bool flush(bool all);
     void fail(const char* step, int code);
 
     const std::filesystem::path path;
@@ -76,9 +84,11 @@ private:
     const int sampleRate;
     const Clock& clock;
     int fd;
-    std::uint64_t dataBytes = 0;
+    std::uint64_t dataBytes = 0;     // appended, pending bytes included
+    std::uint64_t flushedBytes = 0;  // of those, the bytes in the file
     Clock::SteadyTime lastPatch;
-    std::vector<std::uint8_t> scratch;  // reused conversion buffer
+    std::vector<std::uint8_t> pending;  // converted samples not yet written
+    std::size_t pendingBytes = 0;
     std::error_code err;
     const char* errStep = "";
 };
