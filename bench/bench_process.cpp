@@ -15,8 +15,7 @@ void BM_Process(benchmark::State& state) {
     const bool recording = state.range(2) != 0;
     RoomEngine engine;
     std::vector<bool> armed(static_cast<std::size_t>(channels), false);
-    for (int i = 0; i < channels && i < 8; ++i)
-        armed[static_cast<std::size_t>(i)] = true;
+    for (int i = 0; i < channels && i < 8; ++i) armed[static_cast<std::size_t>(i)] = true;
     RoomEngineProbe::start(engine, channels, 48000, armed);
     // While recording, the file thread drains the blocks; with no file open it
     // writes nothing, so this measures the audio side only.

@@ -54,8 +54,7 @@ void BM_TessalyWAVWriter(benchmark::State& state) {
     const auto& data = signal();
     for (auto _ : state) {
         auto w = WAVWriter::create({path, kChannels, kRate, Clock::WallTime{}, "Tessaly", "bench"});
-        for (int f = 0; f < kFrames; f += kBuffer)
-            w->write(data.data() + f * kChannels, kBuffer);
+        for (int f = 0; f < kFrames; f += kBuffer) w->write(data.data() + f * kChannels, kBuffer);
         w->close();
         removeUntimed(state, path);
     }

@@ -47,8 +47,7 @@ TEST(AudioThread, ProcessAllocatesNothingWhileRecordingSoloingAndPlayingTheTone)
     RoomEngine engine;
     constexpr int kChannels = 20;
     std::vector<bool> armed(kChannels, false), solo(kChannels, false);
-    for (int i = 0; i < 8; ++i)
-        armed[static_cast<std::size_t>(i)] = true;
+    for (int i = 0; i < 8; ++i) armed[static_cast<std::size_t>(i)] = true;
     solo[3] = solo[12] = true;
     RoomEngineProbe::start(engine, kChannels, 48000, armed, solo);
     RoomEngineProbe::onFiles(engine, [&](TakeFiles& files) {
@@ -64,8 +63,7 @@ TEST(AudioThread, ProcessAllocatesNothingWhileRecordingSoloingAndPlayingTheTone)
 
     std::vector<std::vector<float>> data(kChannels, std::vector<float>(2048, 0.1f));
     std::vector<const float*> ptrs;
-    for (auto& ch : data)
-        ptrs.push_back(ch.data());
+    for (auto& ch : data) ptrs.push_back(ch.data());
     std::vector<float> out(2048);
 
     std::int64_t total = 0;

@@ -10,8 +10,7 @@ namespace {
 bool put(BlockRing& ring, std::uint32_t value, std::size_t bytes) {
     std::byte* at = ring.tryBeginWrite(bytes);
     if (!at) return false;
-    for (std::size_t i = 0; i + 4 <= bytes; i += 4)
-        std::memcpy(at + i, &value, 4);
+    for (std::size_t i = 0; i + 4 <= bytes; i += 4) std::memcpy(at + i, &value, 4);
     ring.endWrite();
     return true;
 }
@@ -40,17 +39,14 @@ TEST(BlockRing, FullAndEmptyBoundariesAndTheWrap) {
     EXPECT_EQ(ring.tryBeginWrite(ring.maxBlock() + 1), nullptr);
 
     int written = 0;
-    while (put(ring, static_cast<std::uint32_t>(written), 32))
-        ++written;
+    while (put(ring, static_cast<std::uint32_t>(written), 32)) ++written;
     EXPECT_EQ(written, 5);  // 15 of 16 slots; the last one cannot hold a block
-    for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(take(ring), i);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(take(ring), i);
     // 7 slots free, 1 at the end: the next block skips it and starts at the top.
     EXPECT_TRUE(put(ring, 100, 32));
     EXPECT_TRUE(put(ring, 101, 16));
     EXPECT_FALSE(put(ring, 102, 16));  // one slot left
-    for (int i = 2; i < 5; ++i)
-        EXPECT_EQ(take(ring), i);
+    for (int i = 2; i < 5; ++i) EXPECT_EQ(take(ring), i);
     std::size_t size = 0;
     EXPECT_EQ(take(ring, &size), 100);
     EXPECT_EQ(size, 32u);

@@ -35,8 +35,7 @@ protected:
 }  // namespace
 
 TEST_F(FileHandOff, SyncWorkRunsAfterEveryBlockQueuedBeforeIt) {
-    for (int i = 0; i < 300; ++i)
-        feed(0.01f, 256);
+    for (int i = 0; i < 300; ++i) feed(0.01f, 256);
     RoomEngineProbe::onFiles(engine, [](TakeFiles& files) {
         EXPECT_EQ(files.writers.at(0)->dataSize(), 300u * 256 * 3);
         EXPECT_EQ(files.writers.at(1)->dataSize(), 300u * 256 * 3);
@@ -61,8 +60,7 @@ TEST_F(FileHandOff, AStuckDiskDropsAndCountsBlocksWithoutWaiting) {
     });
     entered.get_future().wait();
     constexpr int kBuffers = 600;  // 12.8 s of audio, more than the ring holds
-    for (int i = 0; i < kBuffers; ++i)
-        feed(static_cast<float>(i) / 1024.0f);
+    for (int i = 0; i < kBuffers; ++i) feed(static_cast<float>(i) / 1024.0f);
     const auto dropped = engine.droppedBlocks();
     release.set_value();
     stuck.join();

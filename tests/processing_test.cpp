@@ -17,10 +17,8 @@ struct Input {
     std::vector<const float*> ptrs;
 
     Input(int channels, int frames) : data(static_cast<std::size_t>(channels)) {
-        for (auto& ch : data)
-            ch.assign(static_cast<std::size_t>(frames), 0.0f);
-        for (auto& ch : data)
-            ptrs.push_back(ch.data());
+        for (auto& ch : data) ch.assign(static_cast<std::size_t>(frames), 0.0f);
+        for (auto& ch : data) ptrs.push_back(ch.data());
     }
     void fill(int c, float v) { std::fill(data[c].begin(), data[c].end(), v); }
     int frames() const { return static_cast<int>(data[0].size()); }
@@ -53,8 +51,7 @@ TEST(Processing, PeaksMixGainAndClipping) {
     // Nothing soloed: the headphones carry the mix, the unarmed input is not in it.
     const auto feed = drain(engine);
     ASSERT_EQ(feed.size(), 64u);
-    for (float s : feed)
-        ASSERT_NEAR(s, twoAtHalf, 1e-6);
+    for (float s : feed) ASSERT_NEAR(s, twoAtHalf, 1e-6);
     EXPECT_NEAR(RoomEngineProbe::rawMonPeak(engine), twoAtHalf, 1e-6);
 
     // One armed input at full scale: gain 1, peak 1. Above full scale: clipped.
@@ -73,8 +70,7 @@ TEST(Processing, PeaksMixGainAndClipping) {
     RoomEngineProbe::start(engine, 2, 48000);
     loud.into(engine);
     EXPECT_EQ(RoomEngineProbe::rawMixPeak(engine), 0.0f);
-    for (float s : drain(engine))
-        ASSERT_EQ(s, 0.0f);
+    for (float s : drain(engine)) ASSERT_EQ(s, 0.0f);
 }
 
 TEST(Processing, SoloRoutesToTheHeadphonesOnly) {
@@ -86,23 +82,20 @@ TEST(Processing, SoloRoutesToTheHeadphonesOnly) {
     in.fill(2, 0.6f);
     in.into(engine);
     EXPECT_FLOAT_EQ(RoomEngineProbe::rawMixPeak(engine), 0.25f);
-    for (float s : drain(engine))
-        ASSERT_FLOAT_EQ(s, 0.6f);
+    for (float s : drain(engine)) ASSERT_FLOAT_EQ(s, 0.6f);
 
     // Two solos: their sum scaled by 1/√2 and clipped.
     RoomEngineProbe::start(engine, 3, 48000, {true, false, false}, {false, true, true});
     in.fill(1, 0.9f);
     in.into(engine);
     const float sum = std::min((0.9f + 0.6f) / std::sqrt(2.0f), 1.0f);
-    for (float s : drain(engine))
-        ASSERT_NEAR(s, sum, 1e-6);
+    for (float s : drain(engine)) ASSERT_NEAR(s, sum, 1e-6);
     EXPECT_NEAR(RoomEngineProbe::rawMonPeak(engine), sum, 1e-6);
 
     // A solo only on an input the device did not deliver: silence, not the mix.
     RoomEngineProbe::start(engine, 3, 48000, {true, false, false}, {false, false, true});
     engine.process(in.ptrs.data(), 2, in.frames());
-    for (float s : drain(engine))
-        ASSERT_EQ(s, 0.0f);
+    for (float s : drain(engine)) ASSERT_EQ(s, 0.0f);
     EXPECT_EQ(RoomEngineProbe::rawPeaks(engine).size(), 2u);
 }
 
@@ -120,8 +113,7 @@ TEST(Processing, ToneLastsExactlyItsLengthAcrossBuffers) {
     }
     const std::size_t toneFrames = 33600;  // 0.7 s at 48 kHz
     ASSERT_EQ(feed.size(), 160u * 256u);
-    for (std::size_t f = toneFrames; f < feed.size(); ++f)
-        ASSERT_EQ(feed[f], 0.1f) << f;
+    for (std::size_t f = toneFrames; f < feed.size(); ++f) ASSERT_EQ(feed[f], 0.1f) << f;
     int crossings = 0;
     for (std::size_t f = 0; f < toneFrames; ++f) {
         ASSERT_LE(std::fabs(feed[f]), 0.25f);
@@ -184,8 +176,7 @@ TEST(Processing, RecordedBlocksReachTheWritersInOrder) {
     }
     // A long buffer is split internally but arrives whole and in order.
     Input longIn(3, 3000);
-    for (int f = 0; f < 3000; ++f)
-        longIn.data[2][f] = static_cast<float>(f % 17) / 32.0f;
+    for (int f = 0; f < 3000; ++f) longIn.data[2][f] = static_cast<float>(f % 17) / 32.0f;
     longIn.into(engine);
     RoomEngineProbe::onFiles(engine, [&](TakeFiles& files) { files.closeAll(); });
 

@@ -64,8 +64,7 @@ TEST(RingBuffer, BulkPushMatchesSampleBySampleStore) {
         for (int step = 0; step < 6; ++step) {
             const int n = static_cast<int>(rng() % static_cast<unsigned>(2 * cap + 2));
             V chunk;
-            for (int i = 0; i < n; ++i)
-                chunk.push_back(next++);
+            for (int i = 0; i < n; ++i) chunk.push_back(next++);
             ring.push(chunk);
             for (float s : chunk) {
                 model.push_back(s);

@@ -133,8 +133,7 @@ TEST_F(WAVWriterTest, SizesFollowTheTwoSecondRuleAndAreExactAtClose) {
 TEST_F(WAVWriterTest, LibsndfileReadsSamplesAndBroadcastInfo) {
     auto writer = make(path("r.wav"), 2, 96000, "Tessaly", "Kick / In");
     std::vector<float> frames(2 * 5000);
-    for (std::size_t i = 0; i < frames.size(); ++i)
-        frames[i] = std::sin(0.001f * i) * 0.9f;
+    for (std::size_t i = 0; i < frames.size(); ++i) frames[i] = std::sin(0.001f * i) * 0.9f;
     writer->write(frames.data(), 2500);
     writer->write(frames.data() + 5000, 2500);
     writer->close();
@@ -180,8 +179,7 @@ TEST_F(WAVWriterTest, LongRecordingsSurviveEveryBufferBoundary) {
     const SndRead r = readWithSndfile(path("long.wav"));
     ASSERT_TRUE(r.ok);
     ASSERT_EQ(r.info.frames, 400'000);
-    for (std::size_t i = 0; i < ramp.size(); ++i)
-        ASSERT_EQ(r.samples[i], toPCM24(ramp[i])) << i;
+    for (std::size_t i = 0; i < ramp.size(); ++i) ASSERT_EQ(r.samples[i], toPCM24(ramp[i])) << i;
 }
 
 TEST_F(WAVWriterTest, AFullDiskStopsTheFileWithAHeaderThatMatchesItsData) {
@@ -197,8 +195,7 @@ TEST_F(WAVWriterTest, AFullDiskStopsTheFileWithAHeaderThatMatchesItsData) {
     for (std::size_t i = 0; i < block.size(); ++i)
         block[i] = static_cast<float>(i % 1000) / 2000.0f;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    for (int i = 0; i < 4; ++i)
-        writer->write(block.data(), 30000);  // 360000 bytes
+    for (int i = 0; i < 4; ++i) writer->write(block.data(), 30000);  // 360000 bytes
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_TRUE(writer->failed());
     EXPECT_EQ(writer->error(), std::errc::file_too_large);
@@ -209,8 +206,7 @@ TEST_F(WAVWriterTest, AFullDiskStopsTheFileWithAHeaderThatMatchesItsData) {
     const SndRead r = readWithSndfile(path("full.wav"));
     ASSERT_TRUE(r.ok);
     ASSERT_EQ(r.info.frames, 33333);
-    for (int f = 0; f < 33333; ++f)
-        ASSERT_EQ(r.samples[f], toPCM24(block[f % 30000])) << f;
+    for (int f = 0; f < 33333; ++f) ASSERT_EQ(r.samples[f], toPCM24(block[f % 30000])) << f;
     const auto b = readBytes(path("full.wav"));
     EXPECT_EQ(b.size(), 654u + 33333 * 3);
     EXPECT_EQ(le32(b, 650), 33333u * 3);

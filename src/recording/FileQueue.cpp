@@ -58,8 +58,7 @@ void FileQueue::run() {
         guard.unlock();
         // Blocks published before a job was posted are written before it runs.
         drain();
-        for (auto& job : ready)
-            job();
+        for (auto& job : ready) job();
         if (last) return;
         guard.lock();
     }

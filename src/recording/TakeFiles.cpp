@@ -18,8 +18,7 @@ void TakeFiles::write(const RecordBlock& block) {
 }
 
 void TakeFiles::closeAll() {
-    for (auto& [id, writer] : writers)
-        writer->close();
+    for (auto& [id, writer] : writers) writer->close();
     writers.clear();
     if (mixWriter) mixWriter->close();
     mixWriter.reset();

@@ -49,8 +49,7 @@ private:
         return *this;
     }
     HeaderBytes& le(std::uint64_t v, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i)
-            bytes[at++] = static_cast<std::uint8_t>(v >> (8 * i));
+        for (std::size_t i = 0; i < n; ++i) bytes[at++] = static_cast<std::uint8_t>(v >> (8 * i));
         return *this;
     }
     std::vector<std::uint8_t> bytes;

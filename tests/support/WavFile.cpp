@@ -28,8 +28,7 @@ SndRead readWithSndfile(const std::string& path) {
     if (!f) return r;
     r.samples.resize(static_cast<std::size_t>(r.info.frames * r.info.channels));
     const sf_count_t got = sf_readf_int(f, r.samples.data(), r.info.frames);
-    for (int& s : r.samples)
-        s >>= 8;  // libsndfile delivers 24-bit samples in the top bits
+    for (int& s : r.samples) s >>= 8;  // libsndfile delivers 24-bit samples in the top bits
     r.hasBext = sf_command(f, SFC_GET_BROADCAST_INFO, &r.bext, sizeof r.bext) == SF_TRUE;
     sf_close(f);
     r.ok = got == r.info.frames;
