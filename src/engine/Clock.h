@@ -19,6 +19,13 @@ public:
     virtual WallTime now() const = 0;
     virtual SteadyTime ticks() const = 0;
 
+    // One moment read from both clocks.
+    struct Instant {
+        WallTime wall;
+        SteadyTime steady;
+    };
+    Instant instant() const { return {now(), ticks()}; }
+
     // The real clocks of the machine.
     static const Clock& system();
 };

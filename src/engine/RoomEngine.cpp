@@ -22,7 +22,21 @@ RoomEngine& RoomEngine::shared() {
     return *engine;
 }
 
-RoomEngine::RoomEngine(const Clock& c, QObject* parent) : QObject(parent), clock(c) {
+RoomEngine::RoomEngine(const Clock& c, QObject* parent)
+    : QObject(parent),
+      clock(c),
+      ioQ(1 << 20,
+          [this](std::vector<FileFailure> failures, bool exhausted) {
+              // From the file thread to the main thread; dropped if the engine is gone.
+              QMetaObject::invokeMethod(
+                  this,
+                  [this, failures = std::move(failures), exhausted] {
+                      filesFailed(failures, exhausted);
+                  },
+                  Qt::QueuedConnection);
+          }),
+      recStart(c.instant()),
+      fileStart(recStart) {
     const QSettings settings = store();
     inputUID_ = settings.value(QStringLiteral("inputUID")).toString();
     outputUID_ = settings.value(QStringLiteral("outputUID")).toString();

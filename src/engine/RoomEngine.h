@@ -3,15 +3,19 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "engine/Channel.h"
 #include "engine/Clock.h"
 #include "engine/RingBuffer.h"
 #include "hardware/AudioDev.h"
+#include "recording/DateText.h"
+#include "recording/FileNames.h"
 #include "recording/FileQueue.h"
 
 // The one engine at the centre of the program. It holds every piece of state
@@ -65,6 +69,23 @@ public:
     // Main thread. Lays the 1000 Hz test tone over the headphone feed for `seconds`.
     void testTone(double seconds = 0.7);
 
+    // Main thread. Starts a take: a take folder in the day folder (today's
+    // under the root, or `dayFolder`) and one set of files. Does nothing
+    // unless running and not yet recording.
+    void record(const std::optional<QString>& dayFolder = std::nullopt);
+    // Main thread. Ends the take; every file is closed with exact sizes.
+    void stopRecording();
+    // The current or last take folder; empty before the first take.
+    const QString& recordingFolder() const { return recFolder; }
+
+    // Main thread. Channel controls, by position in channels(). Arming is
+    // frozen during a take; names may change at any time and reach the files
+    // from the next set on. Names and armed flags are stored per interface.
+    void setArmed(int index, bool on);
+    void setName(int index, const QString& name);
+    void setSolo(int index, bool on);
+    void clearSolo();
+
     // Audio thread: one captured buffer, one float array per channel, valid only
     // during the call. Never allocates, blocks or touches a file.
     void process(const float* const* buffers, std::int64_t channelCount, std::int64_t frames);
@@ -93,6 +114,37 @@ private:
     void publishChannels(QList<Channel> list);
     // Main thread: tells the audio thread whether to hand blocks to the file thread.
     void setCaptureRecording(bool on);
+    // Main thread: the channel list for an interface with these input names,
+    // with the names and armed flags stored for it.
+    QList<Channel> loadChannels(const QString& uid, const QStringList& hwNames) const;
+    void saveLabels();
+
+    // Main thread, every 0.05 s: meters, headphone label, elapsed time, and a
+    // new set of files when the current one is an hour old or a file nears
+    // the 4 GiB that its header can describe.
+    void tick();
+
+    // What a new set of files needs from the main thread.
+    struct SetPlan {
+        QString folder;
+        QString stamp;
+        std::vector<SetInput> inputs;
+        QStringList descriptions;  // display names, as the files describe their input
+        int hz = rate;
+        Clock::WallTime start;
+    };
+    struct SetOpened {
+        bool any = false;  // at least one file of the set is open
+        std::vector<FileFailure> failures;
+    };
+    SetPlan planFiles(Clock::Instant at) const;
+    // File thread: opens the planned set (an empty folder opens nothing).
+    SetOpened openFiles(const SetPlan& plan);
+    void rollFiles();
+    // Main thread: files failed while the file thread wrote them.
+    void filesFailed(const std::vector<FileFailure>& failures, bool exhausted);
+    // Ends the take after the files could not go on, saying why.
+    void endTakeAfterFailure(const std::vector<FileFailure>& failures);
 
     // Audio thread: one run of at most kChunk frames starting at `offset`.
     void processChunk(const float* const* buffers, int n, std::int64_t offset, int frames);
@@ -121,6 +173,17 @@ private:
     std::atomic<int> hwChannels{0};
     RingBuffer ring{rate};
     FileQueue ioQ;
+
+    // Recording, main thread.
+    DateText dayFmt{"MMM d"};
+    DateText minuteFmt{"h.mm a"};
+    DateText secondFmt{"h.mm.ss a"};
+    QString recFolder;
+    Clock::Instant recStart;
+    Clock::Instant fileStart;
+    // A set rolls over before any of its files passes this much sample data:
+    // the header's 32-bit sizes end there.
+    std::uint64_t maxFileBytes = 0xFFFFFFFFull - 646;
 
     // Guarded by `lock`: the audio thread's copies and its results.
     mutable std::mutex lock;

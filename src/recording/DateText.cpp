@@ -14,12 +14,12 @@ UDate toUDate(Clock::WallTime t) {
 
 }  // namespace
 
-DateText::DateText(std::string_view pattern) {
+DateText::DateText(std::string_view pattern, const char* locale) {
     UErrorCode status = U_ZERO_ERROR;
     auto made = std::make_unique<icu::SimpleDateFormat>(
         icu::UnicodeString::fromUTF8(
             icu::StringPiece(pattern.data(), static_cast<int32_t>(pattern.size()))),
-        status);
+        locale ? icu::Locale(locale) : icu::Locale::getDefault(), status);
     if (U_SUCCESS(status)) fmt = std::move(made);
 }
 

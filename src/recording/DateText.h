@@ -14,11 +14,12 @@ class SimpleDateFormat;
 U_NAMESPACE_END
 
 // Renders a time with a Unicode date pattern ("MMM d", "h.mm.ss a", …) in the
-// locale, calendar and time zone that are the process defaults when the
-// formatter is made. Safe to share between threads.
+// time zone that is the process default when the formatter is made, and in
+// the default locale and calendar unless `locale` names another. Safe to
+// share between threads.
 class DateText {
 public:
-    explicit DateText(std::string_view pattern);
+    explicit DateText(std::string_view pattern, const char* locale = nullptr);
     ~DateText();
     DateText(const DateText&) = delete;
     DateText& operator=(const DateText&) = delete;

@@ -9,7 +9,8 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 }
 
-FileQueue::FileQueue(std::size_t ringBytes) : ring(std::make_unique<BlockRing>(ringBytes)) {
+FileQueue::FileQueue(std::size_t ringBytes, FailureHandler handler)
+    : ring(std::make_unique<BlockRing>(ringBytes)), onFailure(std::move(handler)) {
     thread = std::thread([this] { run(); });
     pthread_setname_np(thread.native_handle(), "tessaly.files");
 }
@@ -46,6 +47,7 @@ void FileQueue::drain() {
         take.write(RecordBlock(block));
         ring->endRead();
     }
+    if (take.hasFailures() && onFailure) onFailure(take.takeFailures(), take.exhausted());
 }
 
 void FileQueue::run() {

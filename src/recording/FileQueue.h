@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "recording/BlockRing.h"
 #include "recording/TakeFiles.h"
@@ -26,7 +27,11 @@
 // the audio thread, so the audio side never makes a system call.
 class FileQueue {
 public:
-    explicit FileQueue(std::size_t ringBytes = 1 << 20);
+    // Called on the file thread when files of the set failed while being
+    // written; `exhausted` says that no file of the set is left to write.
+    using FailureHandler = std::function<void(std::vector<FileFailure> failures, bool exhausted)>;
+
+    explicit FileQueue(std::size_t ringBytes = 1 << 20, FailureHandler onFailure = {});
     ~FileQueue();  // writes what is queued, then ends the thread
     FileQueue(const FileQueue&) = delete;
     FileQueue& operator=(const FileQueue&) = delete;
@@ -49,6 +54,8 @@ public:
     std::uint64_t droppedBlocks() const { return dropped.load(std::memory_order_relaxed); }
     // Largest block the ring can take.
     std::size_t maxBlock() const { return ring->maxBlock(); }
+    // Any thread: the largest sample data of any open file, in bytes.
+    std::uint64_t largestFile() const { return take.largestFile(); }
 
     // File thread only (inside sync jobs): the open files of the take.
     TakeFiles& files() { return take; }
@@ -59,6 +66,7 @@ private:
 
     std::unique_ptr<BlockRing> ring;
     TakeFiles take;
+    const FailureHandler onFailure;
     alignas(64) std::atomic<std::uint64_t> dropped{0};
 
     std::mutex lock;  // guards jobs and stopping

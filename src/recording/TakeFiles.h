@@ -1,18 +1,26 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "recording/RecordBlock.h"
 #include "recording/WAVWriter.h"
 
+// A file of a set that could not be created or written, and why.
+struct FileFailure {
+    std::string file;    // the file name, without its folder
+    std::string reason;  // the system's words ("No space left on device")
+};
+
 // The open files of the current set: one writer per armed input, keyed by
 // channel id, and the stereo mix writer.
 //
-// File thread only: the table is read and changed nowhere else, so a recorded
-// block never meets a half-changed table.
+// File thread only, except where a member says otherwise: the table is read
+// and changed nowhere else, so a recorded block never meets a half-changed table.
 class TakeFiles {
 public:
     std::map<std::int64_t, std::unique_ptr<WAVWriter>> writers;
@@ -20,12 +28,28 @@ public:
 
     // Writes one recorded block: each input's samples to that input's writer,
     // then the mix to both sides of the mix file. Writes nothing at all while
-    // no input file is open.
+    // the set has no input file. A file whose write fails is closed (its
+    // header then matches what reached the disk) and leaves the set.
     void write(const RecordBlock& block);
 
-    // Closes every writer (exact header sizes) and empties the table.
-    void closeAll();
+    // Closes every writer (exact header sizes, data on stable storage) and
+    // empties the table. Returns the files that failed to close cleanly.
+    std::vector<FileFailure> closeAll();
+
+    // Files that left the set since the last call, with the reason.
+    std::vector<FileFailure> takeFailures();
+    bool hasFailures() const { return !failures.empty(); }
+    // No file of the set can be written any more.
+    bool exhausted() const { return writers.empty() && !mixWriter; }
+
+    // Any thread: the largest sample data of any file of the set, in bytes.
+    std::uint64_t largestFile() const { return largest.load(std::memory_order_relaxed); }
 
 private:
+    void retire(std::unique_ptr<WAVWriter>& writer);
+
+    std::vector<FileFailure> failures;
+    bool lostInputs = false;  // input files of this set failed; the mix goes on
+    std::atomic<std::uint64_t> largest{0};
     std::vector<float> stereo;  // reused interleaving buffer for the mix
 };

@@ -151,9 +151,10 @@ std::vector<std::uint8_t> WAVWriter::header(int channels, int rate, Clock::WallT
         std::chrono::duration_cast<std::chrono::seconds>(start.time_since_epoch()).count();
     const auto timeReference =
         static_cast<std::uint64_t>(secondsSinceLocalMidnight(start) * static_cast<double>(rate));
-    // Made per header so they follow the current default locale and time zone.
-    const DateText dateFmt("yyyy-MM-dd");
-    const DateText timeFmt("HH:mm:ss");
+    // Broadcast-Wave readers expect ASCII digits and the Gregorian calendar here,
+    // whatever the user's locale would write (Arabic digits, a Buddhist year).
+    static const DateText dateFmt("yyyy-MM-dd", "en_US_POSIX");
+    static const DateText timeFmt("HH:mm:ss", "en_US_POSIX");
     const auto ch = static_cast<std::uint32_t>(channels);
     const auto hz = static_cast<std::uint32_t>(rate);
 
@@ -276,7 +277,10 @@ void WAVWriter::patch() {
     }
     if (const int code = pwriteU32(fd, saturate32(dataBytes), kDataSizeAt)) {
         fail("header update", code);
+        return;
     }
+    // On stable storage, so that a power cut loses no more than a crash does.
+    if (::fdatasync(fd) != 0) fail("sync", errno);
 }
 
 void WAVWriter::fail(const char* step, int code) {

@@ -14,8 +14,9 @@
 //
 // The header is complete from the start, with an empty data chunk; its two size
 // fields are rewritten by a write that finds more than 2 s since the last
-// rewrite, and at close. So a file cut off by a crash still reads back all but
-// the last couple of seconds.
+// rewrite, and at close, and each rewrite puts data and header on stable
+// storage. So a file cut off by a crash or a power cut still reads back all
+// but the last couple of seconds.
 //
 // Samples are gathered into page-aligned writes of up to 256 KiB (under two
 // seconds of a mono file at 48 kHz) and always reach the file before the

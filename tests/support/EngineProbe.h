@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <functional>
 #include <vector>
 
@@ -22,7 +23,18 @@ struct RoomEngineProbe {
         }
         engine.publishChannels(list);
     }
+    // Opens a device as a capture start would, with the labels stored for `uid`,
+    // and marks the engine running.
+    static void open(RoomEngine& e, const QString& uid, const QStringList& hwNames,
+                     int hz = 48000) {
+        e.setCaptureFormat(static_cast<int>(hwNames.size()), hz);
+        e.publishChannels(e.loadChannels(uid, hwNames));
+        e.running_ = true;
+    }
     static void setRecording(RoomEngine& e, bool on) { e.setCaptureRecording(on); }
+    static void tick(RoomEngine& e) { e.tick(); }
+    static void setMaxFileBytes(RoomEngine& e, std::uint64_t bytes) { e.maxFileBytes = bytes; }
+    static void setInputUID(RoomEngine& e, const QString& uid) { e.inputUID_ = uid; }
     static std::vector<float> rawPeaks(RoomEngine& e) {
         std::lock_guard guard(e.lock);
         return e.rawPeak;

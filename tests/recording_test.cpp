@@ -1,0 +1,225 @@
+#include <unicode/locid.h>
+
+#include "recording/FileNames.h"
+#include "support/RecordingFixture.h"
+
+using Takes = RecordingTest;
+
+TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
+    engine.record();  // not running: nothing happens
+    EXPECT_FALSE(engine.recording());
+    EXPECT_TRUE(QDir(root.path()).isEmpty());
+
+    RoomEngineProbe::open(engine, "dev", {"In 1", "In 2", "Mic 3", "In 4"});
+    engine.setName(0, "Kick / In");
+    engine.setName(1, "12:30 Set");
+    engine.setName(2, "");  // the hardware name stands in
+    engine.setArmed(3, false);
+    const QString day = root.path() + "/Dec 5";
+    QDir().mkpath(day + "/Recording 1 - 9.00 AM");
+    QDir().mkpath(day + "/Recording 2 - 10.00 AM");
+
+    engine.record();
+    ASSERT_TRUE(engine.recording());
+    EXPECT_EQ(engine.folderName(), "Recording 3 - 2.15 PM");
+    EXPECT_EQ(engine.recordingFolder(), day + "/Recording 3 - 2.15 PM");
+    EXPECT_EQ(engine.elapsed(), 0.0);
+    engine.record();  // already recording: nothing changes
+    EXPECT_EQ(engine.folderName(), "Recording 3 - 2.15 PM");
+
+    Feed feed(engine, 4);
+    feed.buffers(100);
+    engine.stopRecording();
+    EXPECT_FALSE(engine.recording());
+    EXPECT_EQ(engine.status(), "Saved to " + day + "/Recording 3 - 2.15 PM");
+    EXPECT_EQ(engine.recordingFolder(), day + "/Recording 3 - 2.15 PM");
+    EXPECT_EQ(
+        takeFiles(),
+        (QStringList{"12.30 Set - Dec 5 - 2.15.07 PM.wav", "Kick - In - Dec 5 - 2.15.07 PM.wav",
+                     "Mic 3 - Dec 5 - 2.15.07 PM.wav", "Mix - Dec 5 - 2.15.07 PM.wav"}));
+    const SndRead kick = readWithSndfile(inTake("Kick - In - Dec 5 - 2.15.07 PM.wav"));
+    ASSERT_TRUE(kick.ok);
+    EXPECT_STREQ(kick.bext.description, "Kick / In");  // the description is not made safe
+    EXPECT_STREQ(readWithSndfile(inTake("Mic 3 - Dec 5 - 2.15.07 PM.wav")).bext.description,
+                 "Mic 3");
+    ASSERT_EQ(kick.info.frames, feed.frames());
+    for (std::int64_t f = 0; f < feed.frames(); ++f)
+        ASSERT_EQ(kick.samples[f], toPCM24(Feed::sample(0, f)));
+    const SndRead mix = readWithSndfile(inTake("Mix - Dec 5 - 2.15.07 PM.wav"));
+    EXPECT_EQ(mix.info.channels, 2);
+    EXPECT_STREQ(mix.bext.description, "Mix of all armed inputs");
+
+    // Deleted takes free their numbers: only take 2 is left, so the next is 2 again.
+    QDir(day + "/Recording 1 - 9.00 AM").removeRecursively();
+    QDir(day + "/Recording 3 - 2.15 PM").removeRecursively();
+    clock.advance(600);
+    for (int i = 0; i < 3; ++i) engine.setArmed(i, false);
+    engine.record();
+    EXPECT_EQ(engine.folderName(), "Recording 2 - 2.25 PM");
+    feed.buffers(50);
+    engine.stopRecording();
+    // Nothing armed: the mix file is made but nothing is written to it.
+    EXPECT_EQ(takeFiles(), QStringList{"Mix - Dec 5 - 2.25.07 PM.wav"});
+    EXPECT_EQ(readBytes(inTake("Mix - Dec 5 - 2.25.07 PM.wav")).size(), 654u);
+}
+
+TEST_F(Takes, ANamedDayFolderAndTheUsersLocale) {
+    RoomEngineProbe::open(engine, "dev", {"In 1"});
+    engine.record(root.path() + "/From Control Room");
+    EXPECT_EQ(engine.recordingFolder(), root.path() + "/From Control Room/Recording 1 - 2.15 PM");
+    engine.stopRecording();
+
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale("de_DE"), status);
+    RoomEngine german(clock);
+    icu::Locale::setDefault(icu::Locale("ar_EG"), status);
+    RoomEngine arabic(clock);
+    icu::Locale::setDefault(icu::Locale("en_US"), status);
+    for (RoomEngine* e : {&german, &arabic}) RoomEngineProbe::open(*e, "dev", {"In 1"});
+
+    german.record();
+    EXPECT_EQ(german.recordingFolder(), root.path() + "/Dez. 5/Recording 1 - 2.15 PM");
+    german.stopRecording();
+    EXPECT_TRUE(QFile::exists(german.recordingFolder() + "/In 1 - Dez. 5 - 2.15.07 PM.wav"));
+
+    arabic.record();
+    const QString arabicFile = arabic.recordingFolder() + "/In 1 - ديسمبر ٥ - ٢.١٥.٠٧ م.wav";
+    arabic.stopRecording();
+    EXPECT_EQ(arabic.folderName(), "Recording 1 - ٢.١٥ م");
+    const SndRead r = readWithSndfile(arabicFile.toStdString());
+    ASSERT_TRUE(r.ok);
+    // The Broadcast-Wave date stays in ASCII digits whatever the locale.
+    EXPECT_EQ(std::string(r.bext.origination_date, 10), "2026-12-05");
+    EXPECT_EQ(std::string(r.bext.origination_time, 8), "14:15:07");
+}
+
+class NightTakes : public RecordingTest {
+protected:
+    // 2026-12-05 23:59:30.25 in Berlin.
+    NightTakes() : RecordingTest(kAfternoon + std::chrono::seconds(9 * 3600 + 44 * 60 + 23)) {}
+};
+
+TEST_F(NightTakes, HourlySetsCrossMidnightAndKeepEveryBufferOnce) {
+    RoomEngineProbe::open(engine, "dev", {"In 1", "In 2"});
+    engine.record();
+    Feed feed(engine, 2);
+    feed.buffers(300);
+    clock.advance(3599.9);
+    RoomEngineProbe::tick(engine);
+    EXPECT_NEAR(engine.elapsed(), 3599.9, 1e-6);
+    EXPECT_EQ(takeFiles().size(), 3);  // not yet an hour
+    engine.setName(1, "Renamed");      // reaches the files at the next set
+    feed.buffers(7, 1000);
+    clock.advance(0.1);
+    RoomEngineProbe::tick(engine);
+    feed.buffers(211);
+    engine.stopRecording();
+
+    EXPECT_EQ(engine.folderName(), "Recording 1 - 11.59 PM");
+    EXPECT_EQ(engine.recordingFolder(), root.path() + "/Dec 5/Recording 1 - 11.59 PM");
+    EXPECT_EQ(takeFiles(),
+              (QStringList{"In 1 - Dec 5 - 11.59.30 PM.wav", "In 1 - Dec 6 - 12.59.30 AM.wav",
+                           "In 2 - Dec 5 - 11.59.30 PM.wav", "Mix - Dec 5 - 11.59.30 PM.wav",
+                           "Mix - Dec 6 - 12.59.30 AM.wav", "Renamed - Dec 6 - 12.59.30 AM.wav"}));
+    // Every buffer went wholly to one set, in order, none lost or doubled.
+    for (int c = 0; c < 2; ++c) {
+        const SndRead first =
+            readWithSndfile(inTake(QString("In %1 - Dec 5 - 11.59.30 PM.wav").arg(c + 1)));
+        const SndRead second = readWithSndfile(inTake(
+            c == 0 ? "In 1 - Dec 6 - 12.59.30 AM.wav" : "Renamed - Dec 6 - 12.59.30 AM.wav"));
+        ASSERT_TRUE(first.ok && second.ok);
+        EXPECT_EQ(first.info.frames, 300 * 256 + 7 * 1000);
+        ASSERT_EQ(first.info.frames + second.info.frames, feed.frames());
+        for (std::int64_t f = 0; f < feed.frames(); ++f) {
+            const int got =
+                f < first.info.frames ? first.samples[f] : second.samples[f - first.info.frames];
+            ASSERT_EQ(got, toPCM24(Feed::sample(c, f))) << c << " " << f;
+        }
+    }
+    // The set that was replaced is closed with exact sizes.
+    const auto closed = readBytes(inTake("In 1 - Dec 5 - 11.59.30 PM.wav"));
+    EXPECT_EQ(closed.size(), 654u + (300 * 256 + 7000) * 3);
+    EXPECT_EQ(le32(closed, 650), (300u * 256 + 7000) * 3);
+    EXPECT_EQ(le32(closed, 4), (300u * 256 + 7000) * 3 + 646);
+}
+
+TEST_F(Takes, ASetRollsOverBeforeAnyFileOutgrowsItsSizeFields) {
+    const std::uint64_t limit = 6'000'000;
+    RoomEngineProbe::setMaxFileBytes(engine, limit);
+    RoomEngineProbe::open(engine, "dev", {"In 1"});
+    engine.record();
+    Feed feed(engine, 1);
+    for (int second = 0; second < 40; ++second) {
+        feed.buffers(48000 / 256 + 1, 256);
+        feed.settle();
+        clock.advance(1.0);
+        RoomEngineProbe::tick(engine);
+    }
+    engine.stopRecording();
+    const QStringList mixes = QDir(engine.recordingFolder()).entryList({"Mix - *"}, QDir::Files);
+    EXPECT_GE(mixes.size(), 3);
+    std::int64_t frames = 0;
+    for (const QString& name : takeFiles()) {
+        const SndRead r = readWithSndfile(inTake(name));
+        ASSERT_TRUE(r.ok);
+        EXPECT_LE(static_cast<std::uint64_t>(r.info.frames) * 3 * r.info.channels, limit);
+        if (name.startsWith("In 1")) frames += r.info.frames;
+    }
+    EXPECT_EQ(frames, feed.frames());
+}
+
+TEST(FileNames, CollisionsAndHostileNamesStillGiveOneFileEach) {
+    EXPECT_EQ(safeName("  Kick / In:\tA \n"), "Kick - In. A");
+    EXPECT_EQ(safeName(QString::fromUtf8("Vo\0cal\r\n", 8)), "Vo cal");
+
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString();
+    const QString stamp = "Dec 5 - 2.15.07 PM";
+    QFile(dir.path() + "/Drums - " + stamp + ".wav").open(QIODevice::WriteOnly);  // an older file
+    const QString longName(300, QChar(0x00E9));  // é, 2 bytes each
+    const QString emoji = QString(130, u'a') + QString::fromUtf8("😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀");
+    const auto names = setFileNames({{0, "Vocal"},
+                                     {1, "vocal"},
+                                     {2, "Mix"},
+                                     {3, "Vocal"},
+                                     {4, "Drums"},
+                                     {5, longName},
+                                     {6, emoji}},
+                                    stamp, folder);
+    EXPECT_EQ(names[0], "Vocal - " + stamp + ".wav");
+    EXPECT_EQ(names[1], "vocal (input 2) - " + stamp + ".wav");
+    EXPECT_EQ(names[2], "Mix (input 3) - " + stamp + ".wav");
+    EXPECT_EQ(names[3], "Vocal (input 4) - " + stamp + ".wav");
+    EXPECT_EQ(names[4], "Drums (input 5) - " + stamp + ".wav");  // never replaces a file on disk
+    EXPECT_EQ(names[7], "Mix - " + stamp + ".wav");
+    for (const QString& n : names) {
+        const QByteArray utf8 = n.toUtf8();
+        EXPECT_LE(utf8.size(), 255) << n.toStdString();
+        EXPECT_EQ(QString::fromUtf8(utf8), n);  // cut at a character boundary
+        EXPECT_TRUE(n.endsWith(" - " + stamp + ".wav"));
+        EXPECT_TRUE(QFile(dir.path() + "/" + n).open(QIODevice::WriteOnly)) << n.toStdString();
+    }
+}
+
+TEST_F(Takes, EqualAndHostileNamesAreEachRecorded) {
+    RoomEngineProbe::open(engine, "dev", {"In 1", "In 2", "In 3", "In 4", "In 5"});
+    engine.setName(0, "Vocal");
+    engine.setName(1, "Vocal");
+    engine.setName(2, "mix");
+    engine.setName(3, QString::fromUtf8("Lead\nVocal\0", 11));
+    engine.setName(4, QString(400, u'x'));
+    engine.record();
+    Feed feed(engine, 5);
+    feed.buffers(20);
+    engine.stopRecording();
+    const QStringList files = takeFiles();
+    ASSERT_EQ(files.size(), 6);
+    for (const QString& name : files) {
+        const SndRead r = readWithSndfile(inTake(name));
+        ASSERT_TRUE(r.ok) << name.toStdString();
+        EXPECT_EQ(r.info.frames, feed.frames());
+    }
+    EXPECT_TRUE(files.contains("Lead Vocal - Dec 5 - 2.15.07 PM.wav"));
+    EXPECT_TRUE(files.contains("Vocal (input 2) - Dec 5 - 2.15.07 PM.wav"));
+    EXPECT_TRUE(files.contains("mix (input 3) - Dec 5 - 2.15.07 PM.wav"));
+}
