@@ -2,6 +2,7 @@
 #include <csignal>
 
 #include <QProcess>
+#include <future>
 
 #include "support/RecordingFixture.h"
 
@@ -63,6 +64,29 @@ TEST_F(Faults, AFullDiskStopsEachFileCleanlyThenTheTake) {
                 ASSERT_EQ(r.samples[f], toPCM24(Feed::sample(c, f)));
         }
     }
+}
+
+TEST_F(Faults, ADiskTooSlowForTheAudioIsSaid) {
+    RoomEngineProbe::open(engine, "dev", {"In 1"});
+    engine.record();
+    Feed feed(engine, 1);
+    std::promise<void> entered, release;
+    std::thread stuck([&] {
+        RoomEngineProbe::onFiles(engine, [&](TakeFiles&) {
+            entered.set_value();
+            release.get_future().wait();  // the disk does not answer
+        });
+    });
+    entered.get_future().wait();
+    feed.buffers(48000 * 8 / 256);  // more than the ring holds
+    release.set_value();
+    stuck.join();
+    const auto lost = engine.droppedBlocks();
+    ASSERT_GT(lost, 0u);
+    RoomEngineProbe::tick(engine);
+    EXPECT_EQ(engine.status(),
+              QString("Recording error: the disk is too slow — %1 audio blocks lost").arg(lost));
+    EXPECT_TRUE(engine.recording());
 }
 
 TEST_F(Faults, AFolderThatCannotBeMadeIsSaidAndStartsNoTake) {

@@ -184,6 +184,8 @@ private:
     // A set rolls over before any of its files passes this much sample data:
     // the header's 32-bit sizes end there.
     std::uint64_t maxFileBytes = 0xFFFFFFFFull - 646;
+    // Dropped blocks already reported to the user.
+    std::uint64_t dropsShown = 0;
 
     // Guarded by `lock`: the audio thread's copies and its results.
     mutable std::mutex lock;

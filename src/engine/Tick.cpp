@@ -36,6 +36,13 @@ void RoomEngine::tick() {
     if (!recording_) return;
     const Clock::Instant now = clock.instant();
     assign(elapsed_, secondsBetween(recStart.steady, now.steady));
+    // Audio the disk could not take in time is gone; the engineer must know.
+    if (const std::uint64_t dropped = ioQ.droppedBlocks(); dropped > dropsShown) {
+        assign(status_,
+               QStringLiteral("Recording error: the disk is too slow — %1 audio blocks lost")
+                   .arg(dropped - dropsShown));
+        dropsShown = dropped;
+    }
     // The mix is the fastest-growing file: 2 channels of 3 bytes.
     const double headroom = kRollHeadroomSeconds * 6.0 * hwRate();
     if (secondsBetween(fileStart.steady, now.steady) >= rollover ||
