@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 #include <cmath>
 #include <vector>
 
 #include "engine/RoomEngine.h"
-#include "recording/WAVWriter.h"
 #include "support/EngineProbe.h"
-#include "support/WavFile.h"
 
 namespace {
 
@@ -146,58 +143,4 @@ TEST(Processing, EmptyBuffersAndChannelCountMismatch) {
     in.into(engine);
     EXPECT_EQ(RoomEngineProbe::rawPeaks(engine), (std::vector<float>{0.3f, 0}));
     EXPECT_NEAR(RoomEngineProbe::rawMixPeak(engine), 0.3f / std::sqrt(2.0f), 1e-6);
-}
-
-TEST(Processing, RecordedBlocksReachTheWritersInOrder) {
-    QTemporaryDir dir;
-    RoomEngine engine;
-    RoomEngineProbe::start(engine, 3, 48000, {true, false, true});
-    RoomEngineProbe::setRecording(engine, true);
-    const std::string mixPath = (dir.path() + "/mix.wav").toStdString();
-    const std::string inPath = (dir.path() + "/in3.wav").toStdString();
-    auto make = [](const std::string& path, int channels) {
-        return WAVWriter::create({path, channels, 48000, Clock::WallTime{}, "Tessaly", "t"});
-    };
-
-    // With no input writer open, nothing is written, not even the mix.
-    RoomEngineProbe::onFiles(engine, [&](TakeFiles& files) { files.mixWriter = make(mixPath, 2); });
-    Input in(3, 100);
-    in.fill(0, 0.5f);
-    in.into(engine);
-    RoomEngineProbe::onFiles(engine, [&](TakeFiles& files) {
-        EXPECT_EQ(files.mixWriter->dataSize(), 0u);
-        files.writers[2] = make(inPath, 1);
-    });
-
-    // Each buffer is copied at once, so later changes to the input do not leak in.
-    for (int i = 0; i < 50; ++i) {
-        in.fill(2, static_cast<float>(i) / 64.0f);
-        in.into(engine);
-    }
-    // A long buffer is split internally but arrives whole and in order.
-    Input longIn(3, 3000);
-    for (int f = 0; f < 3000; ++f) longIn.data[2][f] = static_cast<float>(f % 17) / 32.0f;
-    longIn.into(engine);
-    RoomEngineProbe::onFiles(engine, [&](TakeFiles& files) { files.closeAll(); });
-
-    const SndRead input = readWithSndfile(inPath);
-    ASSERT_TRUE(input.ok);
-    ASSERT_EQ(input.info.frames, 50 * 100 + 3000);
-    for (int i = 0; i < 50; ++i)
-        for (int f = 0; f < 100; ++f)
-            ASSERT_EQ(input.samples[i * 100 + f], toPCM24(static_cast<float>(i) / 64.0f));
-    for (int f = 0; f < 3000; ++f)
-        ASSERT_EQ(input.samples[5000 + f], toPCM24(static_cast<float>(f % 17) / 32.0f));
-
-    const SndRead mix = readWithSndfile(mixPath);
-    ASSERT_TRUE(mix.ok);
-    ASSERT_EQ(mix.info.channels, 2);
-    ASSERT_EQ(mix.info.frames, 50 * 100 + 3000);
-    const float gain = 1.0f / std::sqrt(2.0f);  // two armed inputs
-    for (int f = 0; f < 3000; ++f) {
-        const float m = gain * (0.0f + static_cast<float>(f % 17) / 32.0f);
-        ASSERT_EQ(mix.samples[2 * (5000 + f)], toPCM24(m));
-        ASSERT_EQ(mix.samples[2 * (5000 + f) + 1], toPCM24(m));
-    }
-    EXPECT_EQ(engine.droppedBlocks(), 0u);
 }

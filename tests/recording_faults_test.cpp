@@ -46,6 +46,7 @@ TEST_F(Faults, AFullDiskStopsEachFileCleanlyThenTheTake) {
         feed.settle();
         ASSERT_TRUE(waitFor([&] { return !engine.recording(); }));
     }
+
     EXPECT_EQ(engine.status(),
               "Recording error: In 1 - Dec 5 - 2.15.07 PM.wav: File too large (and 1 more files)"
               " — recording stopped; saved to " +
@@ -64,6 +65,19 @@ TEST_F(Faults, AFullDiskStopsEachFileCleanlyThenTheTake) {
                 ASSERT_EQ(r.samples[f], toPCM24(Feed::sample(c, f)));
         }
     }
+}
+
+TEST_F(Faults, AReportAboutAReplacedSetDoesNotEndTheTake) {
+    RoomEngineProbe::open(engine, "dev", {"In 1"});
+    engine.record();
+    const std::uint64_t old = RoomEngineProbe::fileSet(engine);
+    RoomEngineProbe::rollFiles(engine);  // the report was on its way while this ran
+    RoomEngineProbe::filesFailed(engine, {{"In 1 - old.wav", "Input/output error"}}, true, old);
+    EXPECT_TRUE(engine.recording());
+    EXPECT_EQ(engine.status(), "Recording error: In 1 - old.wav: Input/output error");
+    RoomEngineProbe::filesFailed(engine, {{"In 1 - new.wav", "Input/output error"}}, true,
+                                 RoomEngineProbe::fileSet(engine));
+    EXPECT_FALSE(engine.recording());
 }
 
 TEST_F(Faults, ADiskTooSlowForTheAudioIsSaid) {
@@ -87,6 +101,14 @@ TEST_F(Faults, ADiskTooSlowForTheAudioIsSaid) {
     EXPECT_EQ(engine.status(),
               QString("Recording error: the disk is too slow — %1 audio blocks lost").arg(lost));
     EXPECT_TRUE(engine.recording());
+    engine.stopRecording();
+    // The audio thread never waited; what was queued before the ring filled
+    // arrives whole and in order, the rest is counted.
+    const SndRead r = readWithSndfile(inTake("In 1 - Dec 5 - 2.15.07 PM.wav"));
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.info.frames, feed.frames() - static_cast<std::int64_t>(lost) * 256);
+    for (sf_count_t f = 0; f < r.info.frames; ++f)
+        ASSERT_EQ(r.samples[f], toPCM24(Feed::sample(0, f)));
 }
 
 TEST_F(Faults, AFolderThatCannotBeMadeIsSaidAndStartsNoTake) {

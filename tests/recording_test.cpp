@@ -109,7 +109,7 @@ TEST_F(NightTakes, HourlySetsCrossMidnightAndKeepEveryBufferOnce) {
     EXPECT_NEAR(engine.elapsed(), 3599.9, 1e-6);
     EXPECT_EQ(takeFiles().size(), 3);  // not yet an hour
     engine.setName(1, "Renamed");      // reaches the files at the next set
-    feed.buffers(7, 1000);
+    feed.buffers(7, 3000);             // longer than the audio thread's working arrays
     clock.advance(0.1);
     RoomEngineProbe::tick(engine);
     feed.buffers(211);
@@ -128,7 +128,7 @@ TEST_F(NightTakes, HourlySetsCrossMidnightAndKeepEveryBufferOnce) {
         const SndRead second = readWithSndfile(inTake(
             c == 0 ? "In 1 - Dec 6 - 12.59.30 AM.wav" : "Renamed - Dec 6 - 12.59.30 AM.wav"));
         ASSERT_TRUE(first.ok && second.ok);
-        EXPECT_EQ(first.info.frames, 300 * 256 + 7 * 1000);
+        EXPECT_EQ(first.info.frames, 300 * 256 + 7 * 3000);
         ASSERT_EQ(first.info.frames + second.info.frames, feed.frames());
         for (std::int64_t f = 0; f < feed.frames(); ++f) {
             const int got =
@@ -138,9 +138,9 @@ TEST_F(NightTakes, HourlySetsCrossMidnightAndKeepEveryBufferOnce) {
     }
     // The set that was replaced is closed with exact sizes.
     const auto closed = readBytes(inTake("In 1 - Dec 5 - 11.59.30 PM.wav"));
-    EXPECT_EQ(closed.size(), 654u + (300 * 256 + 7000) * 3);
-    EXPECT_EQ(le32(closed, 650), (300u * 256 + 7000) * 3);
-    EXPECT_EQ(le32(closed, 4), (300u * 256 + 7000) * 3 + 646);
+    EXPECT_EQ(closed.size(), 654u + (300 * 256 + 21000) * 3);
+    EXPECT_EQ(le32(closed, 650), (300u * 256 + 21000) * 3);
+    EXPECT_EQ(le32(closed, 4), (300u * 256 + 21000) * 3 + 646);
 }
 
 TEST_F(Takes, ASetRollsOverBeforeAnyFileOutgrowsItsSizeFields) {

@@ -26,12 +26,12 @@ RoomEngine::RoomEngine(const Clock& c, QObject* parent)
     : QObject(parent),
       clock(c),
       ioQ(1 << 20,
-          [this](std::vector<FileFailure> failures, bool exhausted) {
+          [this](std::vector<FileFailure> failures, bool exhausted, std::uint64_t set) {
               // From the file thread to the main thread; dropped if the engine is gone.
               QMetaObject::invokeMethod(
                   this,
-                  [this, failures = std::move(failures), exhausted] {
-                      filesFailed(failures, exhausted);
+                  [this, failures = std::move(failures), exhausted, set] {
+                      filesFailed(failures, exhausted, set);
                   },
                   Qt::QueuedConnection);
           }),
@@ -69,6 +69,9 @@ void RoomEngine::setShowAll(bool flag) {
 }
 
 void RoomEngine::testTone(double seconds) {
+    // Callers pass a fraction of a second; anything else must not overflow the count.
+    if (!(seconds > 0.0)) seconds = 0.0;
+    seconds = std::min(seconds, 3600.0);
     std::lock_guard guard(lock);
     toneLeft = static_cast<std::int64_t>(hwRate_ * seconds);
 }

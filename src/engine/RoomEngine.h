@@ -136,13 +136,14 @@ private:
     struct SetOpened {
         bool any = false;  // at least one file of the set is open
         std::vector<FileFailure> failures;
+        std::uint64_t generation = 0;
     };
     SetPlan planFiles(Clock::Instant at) const;
     // File thread: opens the planned set (an empty folder opens nothing).
     SetOpened openFiles(const SetPlan& plan);
     void rollFiles();
     // Main thread: files failed while the file thread wrote them.
-    void filesFailed(const std::vector<FileFailure>& failures, bool exhausted);
+    void filesFailed(const std::vector<FileFailure>& failures, bool exhausted, std::uint64_t set);
     // Ends the take after the files could not go on, saying why.
     void endTakeAfterFailure(const std::vector<FileFailure>& failures);
 
@@ -181,6 +182,7 @@ private:
     QString recFolder;
     Clock::Instant recStart;
     Clock::Instant fileStart;
+    std::uint64_t fileSet = 0;  // generation of the open set of files
     // A set rolls over before any of its files passes this much sample data:
     // the header's 32-bit sizes end there.
     std::uint64_t maxFileBytes = 0xFFFFFFFFull - 646;

@@ -47,7 +47,9 @@ void FileQueue::drain() {
         take.write(RecordBlock(block));
         ring->endRead();
     }
-    if (take.hasFailures() && onFailure) onFailure(take.takeFailures(), take.exhausted());
+    if (take.hasFailures() && onFailure) {
+        onFailure(take.takeFailures(), take.exhausted(), take.generation());
+    }
 }
 
 void FileQueue::run() {

@@ -27,9 +27,10 @@
 // the audio thread, so the audio side never makes a system call.
 class FileQueue {
 public:
-    // Called on the file thread when files of the set failed while being
-    // written; `exhausted` says that no file of the set is left to write.
-    using FailureHandler = std::function<void(std::vector<FileFailure> failures, bool exhausted)>;
+    // Called on the file thread when files of set `generation` failed while
+    // being written; `exhausted` says that no file of it is left to write.
+    using FailureHandler = std::function<void(std::vector<FileFailure> failures, bool exhausted,
+                                              std::uint64_t generation)>;
 
     explicit FileQueue(std::size_t ringBytes = 1 << 20, FailureHandler onFailure = {});
     ~FileQueue();  // writes what is queued, then ends the thread

@@ -68,6 +68,7 @@ void RoomEngine::record(const std::optional<QString>& dayFolder) {
     SetOpened opened;
     ioQ.sync([&] { opened = openFiles(plan); });
     fileStart = now;
+    fileSet = opened.generation;
     if (!opened.any) {
         // Not one file could be made: there is no take to run.
         assign(status_, failureText(opened.failures) + QStringLiteral(" — recording not started"));
@@ -101,6 +102,7 @@ void RoomEngine::rollFiles() {
         opened = openFiles(plan);
     });
     fileStart = now;
+    fileSet = opened.generation;
     opened.failures.insert(opened.failures.begin(), closed.begin(), closed.end());
     if (!opened.any) {
         endTakeAfterFailure(opened.failures);
@@ -147,11 +149,14 @@ RoomEngine::SetOpened RoomEngine::openFiles(const SetPlan& plan) {
     }
     files.mixWriter = create(names.back(), 2, QStringLiteral("Mix of all armed inputs"));
     syncFolder(plan.folder);
+    opened.generation = files.generation();
     return opened;
 }
 
-void RoomEngine::filesFailed(const std::vector<FileFailure>& failures, bool exhausted) {
-    if (exhausted && recording_) {
+void RoomEngine::filesFailed(const std::vector<FileFailure>& failures, bool exhausted,
+                             std::uint64_t set) {
+    // A set that has since been replaced says nothing about the one now open.
+    if (exhausted && recording_ && set == fileSet) {
         endTakeAfterFailure(failures);
     } else {
         assign(status_, failureText(failures));

@@ -59,6 +59,7 @@ std::vector<FileFailure> TakeFiles::closeAll() {
     mixWriter.reset();
     lostInputs = false;
     largest.store(0, std::memory_order_relaxed);
+    ++closed;
     return out;
 }
 

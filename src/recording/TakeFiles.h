@@ -42,6 +42,9 @@ public:
     // No file of the set can be written any more.
     bool exhausted() const { return writers.empty() && !mixWriter; }
 
+    // Which set is open: counts the sets closed so far.
+    std::uint64_t generation() const { return closed; }
+
     // Any thread: the largest sample data of any file of the set, in bytes.
     std::uint64_t largestFile() const { return largest.load(std::memory_order_relaxed); }
 
@@ -50,6 +53,7 @@ private:
 
     std::vector<FileFailure> failures;
     bool lostInputs = false;  // input files of this set failed; the mix goes on
+    std::uint64_t closed = 0;
     std::atomic<std::uint64_t> largest{0};
     std::vector<float> stereo;  // reused interleaving buffer for the mix
 };

@@ -35,6 +35,12 @@ struct RoomEngineProbe {
     static void tick(RoomEngine& e) { e.tick(); }
     static void setMaxFileBytes(RoomEngine& e, std::uint64_t bytes) { e.maxFileBytes = bytes; }
     static void setInputUID(RoomEngine& e, const QString& uid) { e.inputUID_ = uid; }
+    static std::uint64_t fileSet(RoomEngine& e) { return e.fileSet; }
+    static void rollFiles(RoomEngine& e) { e.rollFiles(); }
+    static void filesFailed(RoomEngine& e, const std::vector<FileFailure>& failures, bool exhausted,
+                            std::uint64_t set) {
+        e.filesFailed(failures, exhausted, set);
+    }
     static std::vector<float> rawPeaks(RoomEngine& e) {
         std::lock_guard guard(e.lock);
         return e.rawPeak;
