@@ -47,7 +47,13 @@ RoomEngine::RoomEngine(const Clock& c, QObject* parent)
     work.monitor.assign(kChunk, 0.0f);
 }
 
-RoomEngine::~RoomEngine() = default;
+RoomEngine::~RoomEngine() {
+    // Nothing may call back into a half-destroyed engine.
+    capture.setOnBuffer({});
+    capture.stop();
+    source.reset();
+    if (running_) AudioSystem::current().onChange({});
+}
 
 int RoomEngine::hwRate() const {
     std::lock_guard guard(lock);

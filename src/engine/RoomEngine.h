@@ -12,8 +12,11 @@
 
 #include "engine/Channel.h"
 #include "engine/Clock.h"
+#include "engine/HeadphoneFeed.h"
 #include "engine/RingBuffer.h"
 #include "hardware/AudioDev.h"
+#include "hardware/AudioSystem.h"
+#include "hardware/InputCapture.h"
 #include "recording/DateText.h"
 #include "recording/FileNames.h"
 #include "recording/FileQueue.h"
@@ -60,6 +63,21 @@ public:
     // The capture rate of the open device (48000 while stopped).
     int hwRate() const;
 
+    // Main thread. Asks for microphone access, starts the 0.05 s tick, and
+    // once access is granted lists the devices and starts the engine.
+    void boot();
+    // Main thread. Lists the devices again and chooses input and output: the
+    // stored ones while present, else a Scarlett, else the first.
+    void refreshDevices();
+    // Main thread. Stops, then opens the chosen input, builds the channel
+    // list, starts the headphones and says what runs in the status line.
+    void startEngine();
+    // Main thread. Ends a take, stops capture and headphones.
+    void stopEngine();
+    // Main thread. Explicit device choices, stored; ignored during a take.
+    void selectInput(const QString& uid);
+    void selectOutput(const QString& uid);
+
     // Main thread. The link reports whether the Control Room is connected.
     void setLinkConnected(bool connected);
     // Main thread. The recording root for the next take; stored under "rootPath".
@@ -90,6 +108,8 @@ public:
     // during the call. Never allocates, blocks or touches a file.
     void process(const float* const* buffers, std::int64_t channelCount, std::int64_t frames);
 
+    // Any thread: buffers the audio backend lost (xruns) in the current capture.
+    std::uint64_t xruns() const { return capture.xruns(); }
     // Any thread: recorded blocks dropped because the file thread fell behind.
     std::uint64_t droppedBlocks() const { return ioQ.droppedBlocks(); }
 
@@ -118,6 +138,15 @@ private:
     // with the names and armed flags stored for it.
     QList<Channel> loadChannels(const QString& uid, const QStringList& hwNames) const;
     void saveLabels();
+
+    // Main thread: a device's rate or the configuration changed. Restarts
+    // (continuing a take as a new one) when what runs no longer matches.
+    void deviceChanged();
+    // Main thread: the headphone output on `device` (or the default output);
+    // returns what failed, empty when nothing did.
+    QString startHeadphones(const std::optional<AudioDev>& device);
+    // The started status text.
+    QString startedText(const AudioDev& input, const std::optional<AudioDev>& output) const;
 
     // Main thread, every 0.05 s: meters, headphone label, elapsed time, and a
     // new set of files when the current one is an hour old or a file nears
@@ -174,6 +203,13 @@ private:
     std::atomic<int> hwChannels{0};
     RingBuffer ring{rate};
     FileQueue ioQ;
+
+    // Lifecycle, main thread.
+    InputCapture capture;
+    std::unique_ptr<HeadphoneFeed> feed;     // held by the headphone callback
+    std::unique_ptr<PlaybackStream> source;  // the running headphone output
+    QObject* timer = nullptr;
+    Clock::SteadyTime startedAt{};  // the distant past until a start finishes
 
     // Recording, main thread.
     DateText dayFmt{"MMM d"};

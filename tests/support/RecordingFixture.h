@@ -37,8 +37,8 @@ protected:
     }
     // Runs queued work (file failures reach the main thread that way) until `done`.
     template <typename Done>
-    bool waitFor(Done done) {
-        for (int i = 0; i < 500 && !done(); ++i) {
+    bool waitFor(Done done, int tries = 500) {
+        for (int i = 0; i < tries && !done(); ++i) {
             QCoreApplication::processEvents();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }

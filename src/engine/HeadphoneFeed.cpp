@@ -1,0 +1,17 @@
+#include "engine/HeadphoneFeed.h"
+
+#include <algorithm>
+
+void HeadphoneFeed::pull(void* self, float* const* outputs, int channels, std::int64_t frames) {
+    auto* feed = static_cast<HeadphoneFeed*>(self);
+    if (frames > maxFrames) {
+        // Nothing is taken from the ring; and silence rather than whatever the
+        // output buffers last held.
+        for (int c = 0; c < channels; ++c) std::fill_n(outputs[c], frames, 0.0f);
+        return;
+    }
+    feed->ring.pop(feed->scratch.data(), static_cast<int>(frames), feed->ratio);
+    for (int c = 0; c < channels; ++c) {
+        if (outputs[c]) std::copy_n(feed->scratch.data(), frames, outputs[c]);
+    }
+}

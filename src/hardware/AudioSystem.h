@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "hardware/AudioDev.h"
+#include "hardware/CaptureError.h"
+
+class ChangeDispatcher;
+
+// What changed in the audio hardware, as the engine needs to know it.
+enum class AudioChange {
+    rate,           // a device's sample rate
+    configuration,  // devices, ports or connections came or went
+    shutdown,       // the audio server went away
+};
+
+// Audio thread: one captured buffer, one float array per channel, valid only during the call.
+using RenderFn = void (*)(void* user, const float* const* buffers, std::int64_t channels,
+                          std::int64_t frames);
+// Output thread: fill `frames` samples of each of `channels` output buffers.
+using PullFn = void (*)(void* user, float* const* outputs, int channels, std::int64_t frames);
+
+// A running capture. Destroying it stops it: after the destructor returns no
+// render call runs and no buffer is touched.
+class CaptureStream {
+public:
+    virtual ~CaptureStream() = default;
+    virtual int channels() const = 0;
+    virtual double rate() const = 0;
+    // Any thread: buffers the backend lost before they reached us.
+    virtual std::uint64_t xruns() const { return 0; }
+};
+
+// A running headphone output; destroying it stops it, as for a capture.
+class PlaybackStream {
+public:
+    virtual ~PlaybackStream() = default;
+    // Main thread: false once the backend stopped it behind our back.
+    virtual bool running() const = 0;
+};
+
+struct PlaybackResult {
+    std::unique_ptr<PlaybackStream> stream;  // none when the output could not start
+    QString deviceError;  // the chosen device could not be used (the output may still run)
+    QString startError;   // why there is no stream
+};
+
+// One audio backend (JACK, or the simulated interface), chosen at start-up.
+// Everything the engine knows of the hardware goes through here; nothing
+// outside src/hardware knows which backend runs.
+//
+// Main thread only, unless a member says otherwise.
+class AudioSystem {
+public:
+    AudioSystem();
+    virtual ~AudioSystem();
+
+    // Every device the backend sees, in its own order; empty when there is no
+    // server or no hardware.
+    virtual QList<AudioDev> devices() = 0;
+    // A device's nominal rate in Hz; 0.0 when unknown.
+    virtual double nominalRate(std::uint32_t id) = 0;
+    // Asks for another nominal rate; true when the device ends up at it.
+    virtual bool setNominalRate(std::uint32_t id, double rate) = 0;
+    // The name the device gives input `channel` (1-based); empty when none.
+    virtual QString inputName(std::uint32_t id, int channel) = 0;
+
+    // Starts capturing every input of `device`; `render` is then called on the
+    // audio thread for every buffer. Returns nothing and sets `error` on failure.
+    virtual std::unique_ptr<CaptureStream> openCapture(std::uint32_t device, RenderFn render,
+                                                       void* user, CaptureError& error) = 0;
+    // The channel count and rate the output has when no device is chosen.
+    virtual std::pair<int, double> defaultOutput() = 0;
+    // Starts `channels` output channels on `device` (or the default output),
+    // each fed by `pull` on the output thread.
+    virtual PlaybackResult openPlayback(const AudioDev* device, int channels, PullFn pull,
+                                        void* user) = 0;
+
+    // Main thread: `handler` hears of every change from now on (none to stop).
+    void onChange(std::function<void(AudioChange)> handler);
+
+    // The backend the program runs on.
+    static AudioSystem& current();
+    static void install(std::unique_ptr<AudioSystem> system);
+
+protected:
+    // Any thread, even a signal-like backend callback: reaches the handler on
+    // the main thread. Only writes to a pipe.
+    void notify(AudioChange change);
+
+private:
+    std::unique_ptr<ChangeDispatcher> dispatcher;
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "hardware/AudioSystem.h"
+#include "hardware/CaptureError.h"
+
+// Opens every input of one device at once and hands each captured buffer to
+// its owner as one float array per channel, at the device's own rate.
+class InputCapture {
+public:
+    // Audio thread: (pointers, channel count, frame count); the pointers are
+    // valid only during the call.
+    using BufferFn = std::function<void(const float* const*, std::int64_t, std::int64_t)>;
+
+    InputCapture();
+    ~InputCapture();  // stops
+    InputCapture(const InputCapture&) = delete;
+    InputCapture& operator=(const InputCapture&) = delete;
+
+    // Main thread: stops any capture, then captures `device`.
+    std::optional<CaptureError> start(std::uint32_t device);
+    // Main thread: after it returns no callback runs. Safe when idle.
+    void stop();
+
+    // Main thread, also while the audio thread runs: the audio thread sees the
+    // old or the new callback, never a torn one, and the old one is not freed
+    // until no call is using it.
+    void setOnBuffer(BufferFn fn);
+
+    std::int64_t channels() const { return nch; }
+    double rate() const { return hz; }
+    std::uint32_t device() const { return dev; }
+    // Any thread: buffers the backend lost while capturing (0 when idle).
+    std::uint64_t xruns() const;
+
+private:
+    static void render(void* self, const float* const* buffers, std::int64_t channels,
+                       std::int64_t frames);
+
+    std::unique_ptr<CaptureStream> stream;
+    std::int64_t nch = 0;
+    double hz = 0.0;
+    std::uint32_t dev = 0;
+    std::atomic<BufferFn*> onBuffer{nullptr};
+    std::atomic<int> inCall{0};  // the audio thread is inside render
+};

@@ -1,0 +1,232 @@
+#include "hardware/demo/DemoSystem.h"
+
+#include <chrono>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+constexpr int kLoopbackFirst = 18;  // inputs 19 and 20 (0-based 18 and 19)
+constexpr int kSines = 12;
+constexpr int kNoises = 4;
+constexpr int kSilent = 2;
+
+enum class Signal { sine, noise, silence, loopback };
+
+Signal signalOf(int input, int inputs) {
+    if (inputs >= kLoopbackFirst + 2 && (input == kLoopbackFirst || input == kLoopbackFirst + 1)) {
+        return Signal::loopback;
+    }
+    const int slot = input % (kSines + kNoises + kSilent + 2);
+    if (slot < kSines) return Signal::sine;
+    if (slot < kSines + kNoises) return Signal::noise;
+    if (slot < kSines + kNoises + kSilent) return Signal::silence;
+    return Signal::sine;
+}
+
+double sineHz(int input) {
+    return 110.0 * std::pow(2.0, (input % 24) / 4.0);
+}
+float sineLevel(int input) {
+    return 0.5f * std::pow(0.5f, static_cast<float>(input % 4));
+}
+float noiseLevel(int input) {
+    return 0.05f * static_cast<float>(1 << (input % kNoises));
+}
+
+}  // namespace
+
+class DemoCapture final : public CaptureStream {
+public:
+    DemoCapture(DemoSystem& s, RenderFn r, void* u) : system(s), render(r), user(u) {
+        std::lock_guard guard(system.lock);
+        hz = system.rate;
+        system.capture = this;
+    }
+    ~DemoCapture() override {
+        std::lock_guard guard(system.lock);  // waits out a buffer in progress
+        system.capture = nullptr;
+    }
+    int channels() const override { return system.options.inputs; }
+    double rate() const override { return hz; }
+
+    DemoSystem& system;
+    RenderFn render;
+    void* user;
+    double hz = 0;
+};
+
+class DemoPlayback final : public PlaybackStream {
+public:
+    DemoPlayback(DemoSystem& s, int n, PullFn p, void* u)
+        : system(s), channels(n), pull(p), user(u) {
+        std::lock_guard guard(system.lock);
+        buffers.assign(static_cast<std::size_t>(channels),
+                       std::vector<float>(DemoSystem::bufferFrames));
+        for (auto& b : buffers) pointers.push_back(b.data());
+        system.playback = this;
+    }
+    ~DemoPlayback() override {
+        std::lock_guard guard(system.lock);
+        system.playback = nullptr;
+    }
+    bool running() const override { return true; }
+
+    DemoSystem& system;
+    int channels;
+    PullFn pull;
+    void* user;
+    std::vector<std::vector<float>> buffers;
+    std::vector<float*> pointers;
+};
+
+DemoSystem::DemoSystem(Options o)
+    : options(o),
+      rate(o.rate),
+      in(static_cast<std::size_t>(o.inputs), std::vector<float>(bufferFrames)),
+      out(2, std::vector<float>(bufferFrames)) {
+    for (auto& b : in) inPtrs.push_back(b.data());
+    clock = std::thread([this] { run(); });
+}
+
+DemoSystem::~DemoSystem() {
+    {
+        std::lock_guard guard(lock);
+        stopping = true;
+    }
+    wake.notify_one();
+    clock.join();
+}
+
+void DemoSystem::run() {
+    auto next = std::chrono::steady_clock::now();
+    std::unique_lock guard(lock);
+    while (!stopping) {
+        tick();
+        next += std::chrono::nanoseconds(1'000'000'000LL * bufferFrames / rate);
+        wake.wait_until(guard, next, [this] { return stopping; });
+    }
+}
+
+void DemoSystem::tick() {
+    if (!present) return;
+    // The headphones first, so inputs 19 and 20 carry this very buffer back.
+    for (auto& b : out) std::fill(b.begin(), b.end(), 0.0f);
+    if (playback) {
+        playback->pull(playback->user, playback->pointers.data(), playback->channels, bufferFrames);
+        for (std::size_t c = 0; c < out.size() && c < playback->buffers.size(); ++c) {
+            out[c] = playback->buffers[c];
+        }
+    }
+    for (int i = 0; i < options.inputs; ++i) {
+        float* b = in[static_cast<std::size_t>(i)].data();
+        for (int f = 0; f < bufferFrames; ++f) b[f] = sample(i, frame + f);
+    }
+    frame += bufferFrames;
+    if (capture) capture->render(capture->user, inPtrs.data(), options.inputs, bufferFrames);
+}
+
+float DemoSystem::sample(int input, std::int64_t at) {
+    switch (signalOf(input, options.inputs)) {
+        case Signal::sine: {
+            const double phase = std::fmod(static_cast<double>(at) * sineHz(input) / rate, 1.0);
+            return sineLevel(input) * static_cast<float>(std::sin(2.0 * std::numbers::pi * phase));
+        }
+        case Signal::noise:
+            noise ^= noise << 13;
+            noise ^= noise >> 17;
+            noise ^= noise << 5;
+            return noiseLevel(input) * (static_cast<float>(noise) / 2147483648.0f - 1.0f);
+        case Signal::silence:
+            return 0.0f;
+        case Signal::loopback:
+            return out[static_cast<std::size_t>(input - kLoopbackFirst)]
+                      [static_cast<std::size_t>(at % bufferFrames)];
+    }
+    return 0.0f;
+}
+
+QList<AudioDev> DemoSystem::devices() {
+    std::lock_guard guard(lock);
+    if (!present) return {};
+    return {AudioDev{deviceId, QStringLiteral("Tessaly Demo Interface (simulated)"), uid(),
+                     options.inputs, options.outputs}};
+}
+
+double DemoSystem::nominalRate(std::uint32_t id) {
+    std::lock_guard guard(lock);
+    return id == deviceId && present ? static_cast<double>(rate) : 0.0;
+}
+
+bool DemoSystem::setNominalRate(std::uint32_t id, double wanted) {
+    if (nominalRate(id) == 0.0) return false;
+    changeRate(static_cast<int>(wanted));
+    return nominalRate(id) == wanted;
+}
+
+QString DemoSystem::inputName(std::uint32_t id, int channel) {
+    if (id != deviceId || channel < 1 || channel > options.inputs) return {};
+    const int i = channel - 1;
+    switch (signalOf(i, options.inputs)) {
+        case Signal::sine:
+            return QStringLiteral("Sine %1 Hz").arg(qRound(sineHz(i)));
+        case Signal::noise:
+            return QStringLiteral("Noise %1").arg(channel);
+        case Signal::silence:
+            return QStringLiteral("Silence %1").arg(channel);
+        case Signal::loopback:
+            return QStringLiteral("Loopback %1").arg(i - kLoopbackFirst + 1);
+    }
+    return {};
+}
+
+std::unique_ptr<CaptureStream> DemoSystem::openCapture(std::uint32_t device, RenderFn render,
+                                                       void* user, CaptureError& error) {
+    if (nominalRate(device) == 0.0) {
+        error = {QStringLiteral("find device"), -1};
+        return nullptr;
+    }
+    if (options.inputs < 1) {
+        error = {QStringLiteral("find input channels"), 0};
+        return nullptr;
+    }
+    return std::make_unique<DemoCapture>(*this, render, user);
+}
+
+std::pair<int, double> DemoSystem::defaultOutput() {
+    std::lock_guard guard(lock);
+    return {2, static_cast<double>(rate)};
+}
+
+PlaybackResult DemoSystem::openPlayback(const AudioDev* device, int channels, PullFn pull,
+                                        void* user) {
+    PlaybackResult result;
+    if (device && nominalRate(device->id) == 0.0)
+        result.deviceError = QStringLiteral("the device is gone");
+    result.stream = std::make_unique<DemoPlayback>(*this, channels, pull, user);
+    return result;
+}
+
+void DemoSystem::unplug() {
+    {
+        std::lock_guard guard(lock);
+        present = false;
+    }
+    notify(AudioChange::configuration);
+}
+
+void DemoSystem::plugIn() {
+    {
+        std::lock_guard guard(lock);
+        present = true;
+    }
+    notify(AudioChange::configuration);
+}
+
+void DemoSystem::changeRate(int hz) {
+    {
+        std::lock_guard guard(lock);
+        rate = hz;
+    }
+    notify(AudioChange::rate);
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "hardware/AudioSystem.h"
+
+class DemoCapture;
+class DemoPlayback;
+
+// A simulated interface for trying Tessaly without audio hardware, and for
+// tests that need a real clock-driven audio thread: one device with a
+// distinct signal on each input (tones at several levels and pitches, noise,
+// silence) and inputs 19 and 20 carrying back what is played on outputs 1
+// and 2. Its own clock thread delivers 256-frame buffers at real-time pace,
+// pulling the headphones and then rendering the capture, as duplex hardware
+// would.
+class DemoSystem final : public AudioSystem {
+public:
+    struct Options {
+        int inputs = 20;
+        int outputs = 20;
+        int rate = 48000;
+    };
+    static constexpr std::uint32_t deviceId = 1;
+    static constexpr int bufferFrames = 256;
+    static QString uid() { return QStringLiteral("tessaly-demo"); }
+
+    explicit DemoSystem(Options options);
+    DemoSystem() : DemoSystem(Options{}) {}
+    ~DemoSystem() override;
+
+    QList<AudioDev> devices() override;
+    double nominalRate(std::uint32_t id) override;
+    bool setNominalRate(std::uint32_t id, double rate) override;
+    QString inputName(std::uint32_t id, int channel) override;
+    std::unique_ptr<CaptureStream> openCapture(std::uint32_t device, RenderFn render, void* user,
+                                               CaptureError& error) override;
+    std::pair<int, double> defaultOutput() override;
+    PlaybackResult openPlayback(const AudioDev* device, int channels, PullFn pull,
+                                void* user) override;
+
+    // Test hooks, main thread: the cable is pulled (the device disappears and
+    // falls silent) or put back; the interface switches to another rate.
+    void unplug();
+    void plugIn();
+    void changeRate(int rate);
+
+private:
+    friend class DemoCapture;
+    friend class DemoPlayback;
+
+    void run();
+    void tick();  // one buffer; under `lock`
+    float sample(int input, std::int64_t frame);
+
+    const Options options;
+    std::mutex lock;  // guards everything below; held by the clock for one buffer
+    bool present = true;
+    int rate;
+    DemoCapture* capture = nullptr;
+    DemoPlayback* playback = nullptr;
+    std::int64_t frame = 0;
+    std::uint32_t noise = 0x9E3779B9u;
+    std::vector<std::vector<float>> in, out;  // one buffer per input and per output
+    std::vector<const float*> inPtrs;
+    std::vector<float*> outPtrs;
+    bool stopping = false;
+    std::condition_variable wake;
+    std::thread clock;
+};

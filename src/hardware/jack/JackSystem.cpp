@@ -1,0 +1,221 @@
+#include "hardware/jack/JackSystem.h"
+
+#include <jack/metadata.h>
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include "hardware/jack/JackStreams.h"
+
+namespace {
+
+// JACK prints its connection attempts to standard error; a missing server is
+// an ordinary state here, reported through the status line.
+void quiet(const char*) {}
+
+int onRate(jack_nframes_t, void* self) {
+    static_cast<JackSystem*>(self)->post(AudioChange::rate);
+    return 0;
+}
+void onClient(const char*, int, void* self) {
+    static_cast<JackSystem*>(self)->post(AudioChange::configuration);
+}
+void onPort(jack_port_id_t, int, void* self) {
+    static_cast<JackSystem*>(self)->post(AudioChange::configuration);
+}
+void onShutdown(jack_status_t, const char*, void* self) {
+    static_cast<JackSystem*>(self)->serverShutDown();
+}
+
+QString shortName(const QString& port) {
+    return port.section(u':', 1);
+}
+
+// jack_get_ports' list, freed with jack_free.
+QStringList portList(jack_client_t* c, unsigned long flags) {
+    QStringList out;
+    if (const char** ports = jack_get_ports(c, nullptr, JACK_DEFAULT_AUDIO_TYPE, flags)) {
+        for (const char** p = ports; *p; ++p) out.append(QString::fromUtf8(*p));
+        jack_free(ports);
+    }
+    return out;
+}
+
+QString deviceName(jack_client_t* c, const QString& client, const QString& firstPort) {
+    jack_port_t* port = jack_port_by_name(c, firstPort.toUtf8().constData());
+    std::vector<char> a1(static_cast<std::size_t>(jack_port_name_size())), a2(a1.size());
+    char* aliases[2] = {a1.data(), a2.data()};
+    const int n = port ? jack_port_get_aliases(port, aliases) : 0;
+    QFile cards(QStringLiteral("/proc/asound/cards"));
+    const QString cardText =
+        cards.open(QIODevice::ReadOnly) ? QString::fromUtf8(cards.readAll()) : QString();
+    for (int i = 0; i < n; ++i) {
+        const QString name = alsaCardName(QString::fromUtf8(aliases[i]), cardText);
+        if (!name.isEmpty()) return name;
+    }
+    return client;
+}
+
+}  // namespace
+
+QString alsaCardName(const QString& alias, const QString& cards) {
+    // "alsa_pcm:hw:USB:out1" or "alsa_pcm:hw:2,0:capture_1": the card is the third field.
+    const QStringList fields = alias.split(u':');
+    if (fields.size() < 4 || fields[0] != QStringLiteral("alsa_pcm") ||
+        fields[1] != QStringLiteral("hw")) {
+        return {};
+    }
+    const QString card = fields[2].section(u',', 0, 0);
+    // " 2 [USB            ]: USB-Audio - Scarlett 18i20 USB"
+    static const QRegularExpression line(
+        QStringLiteral(R"(^\s*(\d+)\s+\[([^\]]*)\]:[^\n]*? - ([^\n]+)$)"),
+        QRegularExpression::MultilineOption);
+    for (auto it = line.globalMatch(cards); it.hasNext();) {
+        const auto m = it.next();
+        if (m.captured(1) == card || m.captured(2).trimmed() == card)
+            return m.captured(3).trimmed();
+    }
+    return {};
+}
+
+JackSystem::JackSystem() {
+    jack_set_error_function(quiet);
+    jack_set_info_function(quiet);
+}
+
+JackSystem::~JackSystem() {
+    if (client && !gone.load()) jack_client_close(client);
+}
+
+void JackSystem::serverShutDown() {
+    gone.store(true);
+    notify(AudioChange::shutdown);
+}
+
+jack_client_t* JackSystem::control() {
+    if (client && gone.exchange(false)) {
+        client = nullptr;  // a client of a dead server cannot even be closed safely
+    }
+    if (client) return client;
+    jack_status_t status{};
+    client = jack_client_open("tessaly-devices", JackNoStartServer, &status);
+    if (!client) return nullptr;
+    jack_set_sample_rate_callback(client, onRate, this);
+    jack_set_client_registration_callback(client, onClient, this);
+    jack_set_port_registration_callback(client, onPort, this);
+    jack_on_info_shutdown(client, onShutdown, this);
+    if (jack_activate(client) != 0) {
+        jack_client_close(client);
+        client = nullptr;
+    }
+    return client;
+}
+
+std::uint32_t JackSystem::idFor(const QString& name) {
+    const auto found = ids.find(name);
+    if (found != ids.end()) return found->second;
+    const auto id = static_cast<std::uint32_t>(ids.size() + 1);
+    ids.emplace(name, id);
+    return id;
+}
+
+std::vector<JackSystem::Device> JackSystem::scan() {
+    std::vector<Device> out;
+    jack_client_t* c = control();
+    if (!c) return out;
+    for (const QString& port : portList(c, JackPortIsPhysical)) {
+        const QString owner = port.section(u':', 0, 0);
+        if (shortName(port).contains(QStringLiteral("monitor"), Qt::CaseInsensitive)) continue;
+        auto dev = std::find_if(out.begin(), out.end(),
+                                [&](const Device& d) { return d.client == owner; });
+        if (dev == out.end()) dev = out.insert(out.end(), Device{owner, owner, {}, {}});
+        jack_port_t* p = jack_port_by_name(c, port.toUtf8().constData());
+        if (!p) continue;
+        if (jack_port_flags(p) & JackPortIsOutput) {
+            dev->capture.append(port);
+        } else {
+            dev->playback.append(port);
+        }
+    }
+    for (Device& d : out) {
+        d.name = deviceName(c, d.client, d.capture.isEmpty() ? d.playback.value(0) : d.capture[0]);
+    }
+    return out;
+}
+
+std::optional<JackSystem::Device> JackSystem::deviceById(std::uint32_t id) {
+    for (Device& d : scan()) {
+        if (idFor(d.client) == id) return d;
+    }
+    return std::nullopt;
+}
+
+QList<AudioDev> JackSystem::devices() {
+    QList<AudioDev> out;
+    for (const Device& d : scan()) {
+        out.append(
+            AudioDev{idFor(d.client), d.name, d.client, d.capture.size(), d.playback.size()});
+    }
+    return out;
+}
+
+double JackSystem::nominalRate(std::uint32_t id) {
+    if (!deviceById(id)) return 0.0;
+    return static_cast<double>(jack_get_sample_rate(control()));
+}
+
+bool JackSystem::setNominalRate(std::uint32_t id, double rate) {
+    // The whole server runs at one rate, fixed when it starts.
+    return nominalRate(id) == rate;
+}
+
+QString JackSystem::inputName(std::uint32_t id, int channel) {
+    const auto dev = deviceById(id);
+    if (!dev || channel < 1 || channel > dev->capture.size()) return {};
+    jack_port_t* port =
+        jack_port_by_name(control(), dev->capture[channel - 1].toUtf8().constData());
+    if (!port) return {};
+    char* value = nullptr;
+    char* type = nullptr;
+    QString name;
+    if (jack_get_property(jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, &value, &type) == 0) {
+        name = QString::fromUtf8(value);
+        jack_free(value);
+        jack_free(type);
+    }
+    return name;
+}
+
+std::unique_ptr<CaptureStream> JackSystem::openCapture(std::uint32_t device, RenderFn render,
+                                                       void* user, CaptureError& error) {
+    const auto dev = deviceById(device);
+    if (!dev) {
+        error = {QStringLiteral("find device"), -1};
+        return nullptr;
+    }
+    if (dev->capture.isEmpty()) {
+        error = {QStringLiteral("find input channels"), 0};
+        return nullptr;
+    }
+    return JackCapture::open(dev->capture, render, user, *this, error);
+}
+
+std::pair<int, double> JackSystem::defaultOutput() {
+    jack_client_t* c = control();
+    return {2, c ? static_cast<double>(jack_get_sample_rate(c)) : 0.0};
+}
+
+PlaybackResult JackSystem::openPlayback(const AudioDev* device, int channels, PullFn pull,
+                                        void* user) {
+    PlaybackResult result;
+    QStringList targets;
+    if (device) {
+        if (const auto dev = deviceById(device->id)) {
+            targets = dev->playback;
+        } else {
+            result.deviceError = QStringLiteral("the device is gone");
+        }
+    }
+    result.stream = JackPlayback::open(targets, channels, pull, user, *this, result.startError);
+    return result;
+}

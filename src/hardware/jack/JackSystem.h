@@ -1,0 +1,59 @@
+#pragma once
+
+#include <jack/jack.h>
+
+#include <QStringList>
+#include <atomic>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "hardware/AudioSystem.h"
+
+// Audio hardware as a JACK server shows it (jackd2, or PipeWire's JACK
+// layer). A device is a client that owns physical audio ports: its capture
+// ports are the inputs, its playback ports the outputs; its UID is the client
+// name. No server means no devices: a server is never started on our behalf.
+//
+// A small control client, opened on first use and again after the server
+// went away, lists the ports and hears of rate changes, clients and ports
+// coming and going, and the server's shutdown.
+class JackSystem final : public AudioSystem {
+public:
+    JackSystem();
+    ~JackSystem() override;
+
+    QList<AudioDev> devices() override;
+    double nominalRate(std::uint32_t id) override;
+    bool setNominalRate(std::uint32_t id, double rate) override;
+    QString inputName(std::uint32_t id, int channel) override;
+    std::unique_ptr<CaptureStream> openCapture(std::uint32_t device, RenderFn render, void* user,
+                                               CaptureError& error) override;
+    std::pair<int, double> defaultOutput() override;
+    PlaybackResult openPlayback(const AudioDev* device, int channels, PullFn pull,
+                                void* user) override;
+
+    // Notifications from JACK's own threads; they only write to the dispatcher's pipe.
+    void post(AudioChange change) { notify(change); }
+    void serverShutDown();
+
+private:
+    struct Device {
+        QString client;
+        QString name;
+        QStringList capture;  // port names, in the server's order
+        QStringList playback;
+    };
+    jack_client_t* control();
+    std::vector<Device> scan();
+    std::optional<Device> deviceById(std::uint32_t id);
+    std::uint32_t idFor(const QString& client);
+
+    jack_client_t* client = nullptr;
+    std::atomic<bool> gone{false};         // the server shut down under the control client
+    std::map<QString, std::uint32_t> ids;  // client name → id, stable while we run
+};
+
+// The ALSA card's name behind a jackd2 port alias such as "alsa_pcm:hw:USB:out1",
+// looked up in the text of /proc/asound/cards; empty when there is none.
+QString alsaCardName(const QString& alias, const QString& cards);

@@ -1,0 +1,98 @@
+// The simulated interface drives the real engine from its own clock thread.
+#include "hardware/demo/DemoSystem.h"
+#include "support/RecordingFixture.h"
+
+namespace {
+
+class Demo : public RecordingTest {
+protected:
+    void start(DemoSystem::Options options = {}) {
+        auto owned = std::make_unique<DemoSystem>(options);
+        demo = owned.get();
+        AudioSystem::install(std::move(owned));
+        engine.boot();
+        ASSERT_TRUE(waitFor([&] { return engine.running(); }));
+    }
+    void TearDown() override { engine.stopEngine(); }
+    // Lets the interface deliver for about `seconds`.
+    void play(double seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < end) waitFor([] { return false; }, 1);
+    }
+    DemoSystem* demo = nullptr;
+};
+
+void expectExactHeaders(const QString& folder) {
+    for (const QString& name : QDir(folder).entryList({"*.wav"}, QDir::Files)) {
+        const auto bytes = readBytes((folder + "/" + name).toStdString());
+        EXPECT_EQ(le32(bytes, 650), bytes.size() - 654) << name.toStdString();
+        EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << name.toStdString();
+        EXPECT_GT(bytes.size(), 654u) << name.toStdString();
+    }
+}
+
+}  // namespace
+
+TEST_F(Demo, EighteenInputsUnplugMidTake) {
+    start({18, 20, 48000});
+    ASSERT_EQ(engine.channels().size(), 18);
+    for (const Channel& ch : engine.channels()) EXPECT_EQ(ch.armed, ch.id < 8);
+    EXPECT_EQ(engine.status(),
+              "Tessaly Demo Interface (simulated) — 18 inputs at 48 kHz"
+              " · headphones: Tessaly Demo Interface (simulated)");
+    engine.record();
+    play(0.4);
+    clock.advance(2.0);  // past the guard
+    const QString take = engine.recordingFolder();
+    demo->unplug();
+    ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
+    EXPECT_EQ(engine.status(), "Audio interface disconnected");
+    EXPECT_FALSE(engine.recording());
+    EXPECT_EQ(QDir(take).entryList({"*.wav"}).size(), 9);
+    expectExactHeaders(take);
+}
+
+TEST_F(Demo, ARateChangeMidTakeContinuesAsANewTakeAtTheNewRate) {
+    start();
+    engine.record();
+    play(0.3);
+    demo->changeRate(96000);  // within 1.5 s of the start: ignored
+    waitFor([] { return false; }, 5);
+    EXPECT_EQ(engine.hwRate(), 48000);
+    clock.advance(2.0);
+    demo->changeRate(96000);
+    ASSERT_TRUE(waitFor([&] { return engine.hwRate() == 96000; }));
+    EXPECT_TRUE(engine.recording());
+    EXPECT_EQ(engine.status(),
+              "Tessaly Demo Interface (simulated) — 20 inputs at 96 kHz · headphones: "
+              "Tessaly Demo Interface (simulated)  ⚠︎ set 48 kHz in Focusrite Control to "
+              "match video  — interface changed; recording continued as a new take");
+    play(0.3);
+    engine.stopRecording();
+    const QStringList files = takeFiles();
+    ASSERT_EQ(files.size(), 9);
+    const SndRead r = readWithSndfile(inTake(files[0]));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.info.samplerate, 96000);
+    EXPECT_EQ(engine.folderName(), "Recording 2 - 2.15 PM");
+}
+
+TEST_F(Demo, TheToneComesBackOnInputs19And20AndMetersHoldAfterStop) {
+    start();
+    for (int i = 0; i < 8; ++i) engine.setArmed(i, false);  // a silent mix
+    play(0.2);
+    EXPECT_EQ(RoomEngineProbe::rawPeaks(engine)[18], 0.0f);
+    engine.testTone(0.5);
+    play(0.25);
+    const auto during = RoomEngineProbe::rawPeaks(engine);
+    EXPECT_NEAR(during[18], 0.25f, 0.01f);
+    EXPECT_NEAR(during[19], 0.25f, 0.01f);
+    EXPECT_GT(during[0], 0.4f);  // the first input's tone, armed or not
+
+    engine.stopEngine();
+    const auto last = RoomEngineProbe::rawPeaks(engine);
+    for (int t = 0; t < 20; ++t) RoomEngineProbe::tick(engine);
+    for (std::size_t i = 0; i < last.size(); ++i) {
+        EXPECT_EQ(engine.channels()[static_cast<qsizetype>(i)].peak, last[i]) << i;
+    }
+}

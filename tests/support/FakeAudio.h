@@ -1,0 +1,74 @@
+#pragma once
+
+#include <map>
+
+#include "hardware/AudioSystem.h"
+
+// A backend fed with a device list, for the catalogue's and the lifecycle's
+// choices and texts. Its capture delivers nothing by itself; a test drives it.
+class FakeAudio final : public AudioSystem {
+public:
+    QList<AudioDev> list;
+    std::map<std::uint32_t, double> rates;  // 48000 when absent
+    std::map<std::pair<std::uint32_t, int>, QString> names;
+    QString playbackStartError;  // the output refuses to start
+    RenderFn render = nullptr;   // the running capture's entry, for tests to drive
+    void* renderUser = nullptr;
+
+    QList<AudioDev> devices() override { return list; }
+    double nominalRate(std::uint32_t id) override {
+        for (const AudioDev& d : list) {
+            if (d.id == id) return rates.count(id) ? rates[id] : 48000.0;
+        }
+        return 0.0;
+    }
+    bool setNominalRate(std::uint32_t id, double rate) override {
+        if (nominalRate(id) == 0.0) return false;
+        rates[id] = rate;
+        return true;
+    }
+    QString inputName(std::uint32_t id, int channel) override {
+        const auto it = names.find({id, channel});
+        return it == names.end() ? QString() : it->second;
+    }
+    std::unique_ptr<CaptureStream> openCapture(std::uint32_t id, RenderFn r, void* user,
+                                               CaptureError& error) override {
+        for (const AudioDev& d : list) {
+            if (d.id != id) continue;
+            if (d.inputs < 1) {
+                error = {QStringLiteral("find input channels"), 0};
+                return nullptr;
+            }
+            render = r;
+            renderUser = user;
+            return std::make_unique<Stream>(*this, static_cast<int>(d.inputs), nominalRate(id));
+        }
+        error = {QStringLiteral("find device"), -1};
+        return nullptr;
+    }
+    std::pair<int, double> defaultOutput() override { return {2, 44100.0}; }
+    PlaybackResult openPlayback(const AudioDev*, int, PullFn, void*) override {
+        PlaybackResult r;
+        if (playbackStartError.isEmpty()) {
+            r.stream = std::make_unique<Output>();
+        } else {
+            r.startError = playbackStartError;
+        }
+        return r;
+    }
+    void change(AudioChange c) { notify(c); }
+
+private:
+    struct Stream final : CaptureStream {
+        Stream(FakeAudio& a, int n, double r) : audio(a), nch(n), hz(r) {}
+        ~Stream() override { audio.render = nullptr; }
+        int channels() const override { return nch; }
+        double rate() const override { return hz; }
+        FakeAudio& audio;
+        int nch;
+        double hz;
+    };
+    struct Output final : PlaybackStream {
+        bool running() const override { return true; }
+    };
+};
