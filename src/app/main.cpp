@@ -11,8 +11,9 @@ void printHelp() {
         "Usage: tessaly [--help] [--version]\n"
         "\n"
         "Tessaly records every input of a multi-input audio interface at once.\n"
-        "This build holds the capture engine core and the recording writer; the\n"
-        "audio backends, the window and the Control Room link are not in it yet.");
+        "This build holds the engine, the recorder and the audio backends (JACK and a\n"
+        "simulated interface); the window, the Control Room link and the program's\n"
+        "modes are not in it yet.");
 }
 
 }  // namespace
@@ -32,6 +33,6 @@ int main(int argc, char** argv) {
     RoomEngine& engine = RoomEngine::shared();
     std::printf("tessaly " TESSALY_VERSION ": engine ready, recordings go to %s\n",
                 qUtf8Printable(engine.rootPath()));
-    std::puts("No audio backend is built in yet; see --help.");
+    std::puts("The program's modes are not built yet; see --help.");
     return 0;
 }

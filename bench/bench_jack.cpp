@@ -1,0 +1,162 @@
+// Tessaly against jack_rec on a private jackd (dummy driver, 48 kHz, 256
+// frames): both record the same 20 capture ports for 60 s, one after the
+// other, in one run. Tessaly also meters, mixes, feeds the headphones and
+// writes 21 files; jack_rec writes one 20-channel file. CPU time is each
+// recorder's own (the server's is not counted for either). Server xruns are
+// counted by a watching client during each recording.
+//
+// TESSALY_BENCH_SECONDS shortens the recordings (default 60);
+// TESSALY_BENCH_DIR chooses the folder (default: /tmp/tessaly-bench).
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "hardware/jack/JackSystem.h"
+#include "support/EngineProbe.h"
+#include "support/JackServer.h"
+
+namespace {
+
+constexpr int kInputs = 20;
+
+int seconds() {
+    const int s = qEnvironmentVariableIntValue("TESSALY_BENCH_SECONDS");
+    return s > 0 ? s : 60;
+}
+
+QString folder() {
+    const QByteArray dir = qgetenv("TESSALY_BENCH_DIR");
+    return dir.isEmpty() ? QDir::tempPath() + "/tessaly-bench" : QString::fromLocal8Bit(dir);
+}
+
+double cpu(const rusage& use) {
+    auto s = [](timeval t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return s(use.ru_utime) + s(use.ru_stime);
+}
+
+// Counts the server's xruns while it lives.
+class XrunWatch {
+public:
+    XrunWatch() {
+        jack_status_t status{};
+        client = jack_client_open("xrun-watch", JackNoStartServer, &status);
+        jack_set_xrun_callback(
+            client,
+            [](void* self) {
+                static_cast<XrunWatch*>(self)->count++;
+                return 0;
+            },
+            this);
+        jack_activate(client);
+    }
+    ~XrunWatch() { jack_client_close(client); }
+    std::atomic<int> count{0};
+
+private:
+    jack_client_t* client = nullptr;
+};
+
+std::unique_ptr<JackServer> server;
+double tessalyCpu = 0;
+
+void runEvents(double forSeconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(forSeconds);
+    while (std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void BM_Tessaly(benchmark::State& state) {
+    QSettings(QStringLiteral("Tessaly"), QStringLiteral("Tessaly")).clear();
+    RoomEngine engine;
+    engine.setRoot(folder());
+    engine.boot();
+    runEvents(0.5);
+    if (!engine.running()) {
+        state.SkipWithError("the engine did not start on the bench server");
+        return;
+    }
+    for (int i = 0; i < kInputs; ++i) engine.setArmed(i, true);
+    XrunWatch watch;
+    for (auto _ : state) {
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        engine.record();
+        runEvents(seconds());
+        engine.stopRecording();
+        getrusage(RUSAGE_SELF, &after);
+        tessalyCpu = cpu(after) - cpu(before);
+    }
+    state.counters["cpu_seconds"] = tessalyCpu;
+    state.counters["server_xruns"] = watch.count.load();
+    state.counters["capture_xruns"] = static_cast<double>(engine.xruns());
+    state.counters["dropped_blocks"] = static_cast<double>(engine.droppedBlocks());
+    QDir(engine.recordingFolder()).removeRecursively();
+    engine.stopEngine();
+}
+
+void BM_JackRec(benchmark::State& state) {
+    QDir().mkpath(folder());
+    const QByteArray file = (folder() + "/jack_rec.wav").toLocal8Bit();
+    const QByteArray duration = QByteArray::number(seconds());
+    std::vector<QByteArray> ports;
+    for (int i = 1; i <= kInputs; ++i) ports.push_back("system:capture_" + QByteArray::number(i));
+    XrunWatch watch;
+    double used = 0;
+    int status = 0;
+    for (auto _ : state) {
+        std::vector<char*> argv = {const_cast<char*>("jack_rec"),
+                                   const_cast<char*>("-f"),
+                                   const_cast<char*>(file.constData()),
+                                   const_cast<char*>("-d"),
+                                   const_cast<char*>(duration.constData()),
+                                   const_cast<char*>("-b"),
+                                   const_cast<char*>("24")};
+        for (auto& p : ports) argv.push_back(p.data());
+        argv.push_back(nullptr);
+        const pid_t child = fork();
+        if (child == 0) {
+            execvp("jack_rec", argv.data());
+            _exit(127);
+        }
+        rusage use{};
+        wait4(child, &status, 0, &use);
+        used = cpu(use);
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("jack_rec failed");
+    state.counters["cpu_seconds"] = used;
+    state.counters["server_xruns"] = watch.count.load();
+    state.counters["tessaly_to_jack_rec_cpu"] = used > 0 ? tessalyCpu / used : 0;
+    QFile::remove(QString::fromLocal8Bit(file));
+}
+
+}  // namespace
+
+BENCHMARK(BM_Tessaly)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_JackRec)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+int main(int argc, char** argv) {
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QCoreApplication app(argc, argv);
+    server = std::make_unique<JackServer>(48000, QStringLiteral("tessaly-bench"));
+    if (!server->up()) {
+        std::fprintf(stderr, "jackd did not start\n");
+        return 1;
+    }
+    AudioSystem::install(std::make_unique<JackSystem>());
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    AudioSystem::install(nullptr);
+    server.reset();
+}
