@@ -1,4 +1,5 @@
 // The simulated interface drives the real engine from its own clock thread.
+#include "hardware/InputCapture.h"
 #include "hardware/demo/DemoSystem.h"
 #include "support/RecordingFixture.h"
 
@@ -32,6 +33,53 @@ void expectExactHeaders(const QString& folder) {
 }
 
 }  // namespace
+
+// The callback can be swapped while the audio thread runs: an old one never
+// runs after the swap returns, and is never freed while running (ASan).
+TEST(DemoCapture, SwappingTheCallbackWhileAudioRuns) {
+    AudioSystem::install(std::make_unique<DemoSystem>());
+    InputCapture capture;
+    ASSERT_FALSE(capture.start(DemoSystem::deviceId));
+    EXPECT_EQ(capture.channels(), 20);
+    EXPECT_EQ(capture.rate(), 48000.0);
+    std::atomic<int> calls[2] = {0, 0};
+    for (int round = 0; round < 40; ++round) {
+        const int mine = round % 2;
+        capture.setOnBuffer([&calls, mine, guard = std::make_shared<int>(7)](
+                                const float* const*, std::int64_t n, std::int64_t frames) {
+            EXPECT_EQ(*guard, 7);
+            EXPECT_EQ(n, 20);
+            EXPECT_EQ(frames, DemoSystem::bufferFrames);
+            calls[mine]++;
+        });
+        const int other = calls[1 - mine].load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(8));
+        EXPECT_EQ(calls[1 - mine].load(), other);  // the replaced one is silent
+    }
+    EXPECT_GT(calls[0] + calls[1], 40);
+    capture.setOnBuffer({});
+    capture.stop();
+    EXPECT_EQ(capture.channels(), 0);
+    capture.stop();  // twice is harmless
+    AudioSystem::install(nullptr);
+}
+
+TEST(HeadphoneFeed, EveryChannelCarriesTheFeedAndOversizedRequestsTakeNothing) {
+    RingBuffer ring(16);
+    const std::vector<float> fed{0.1f, 0.2f, 0.3f, 0.4f};
+    ring.push(fed);
+    HeadphoneFeed feed(ring, 1.0);
+    std::vector<float> a(3, -1), b(3, -1);
+    float* outs[] = {a.data(), b.data()};
+    HeadphoneFeed::pull(&feed, outs, 2, 3);
+    EXPECT_EQ(a, (std::vector<float>{0.1f, 0.2f, 0.3f}));
+    EXPECT_EQ(b, a);
+    std::vector<float> big(HeadphoneFeed::maxFrames + 1, -1);
+    float* bigOut[] = {big.data()};
+    HeadphoneFeed::pull(&feed, bigOut, 1, HeadphoneFeed::maxFrames + 1);
+    EXPECT_EQ(ring.stored(), 1);  // nothing was taken
+    EXPECT_TRUE(std::all_of(big.begin(), big.end(), [](float s) { return s == 0.0f; }));
+}
 
 TEST_F(Demo, EighteenInputsUnplugMidTake) {
     start({18, 20, 48000});

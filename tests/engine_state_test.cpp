@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QSettings>
+#include <cmath>
 
 #include "engine/RoomEngine.h"
 #include "support/EngineProbe.h"
@@ -87,4 +88,8 @@ TEST_F(EngineState, ToneLengthIsTruncatedNotRounded) {
     EXPECT_EQ(RoomEngineProbe::toneLeft(engine), 30869);
     engine.testTone(0.001);
     EXPECT_EQ(RoomEngineProbe::toneLeft(engine), 44);  // a new tone restarts the count
+    for (double bad : {-1.0, 0.0, std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        engine.testTone(bad);
+        EXPECT_EQ(RoomEngineProbe::toneLeft(engine), 0) << bad;
+    }
 }

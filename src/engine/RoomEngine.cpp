@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QSettings>
 #include <algorithm>
+#include <cmath>
 
 #include "recording/RecordBlock.h"
 
@@ -75,8 +76,9 @@ void RoomEngine::setShowAll(bool flag) {
 }
 
 void RoomEngine::testTone(double seconds) {
-    // Callers pass a fraction of a second; anything else must not overflow the count.
-    if (!(seconds > 0.0)) seconds = 0.0;
+    // Callers pass a fraction of a second: a length that is not a positive
+    // number plays nothing, and a huge one must not overflow the count.
+    if (!std::isfinite(seconds) || seconds <= 0.0) seconds = 0.0;
     seconds = std::min(seconds, 3600.0);
     std::lock_guard guard(lock);
     toneLeft = static_cast<std::int64_t>(hwRate_ * seconds);
