@@ -6,6 +6,12 @@
 #include "hardware/jack/JackSystem.h"
 #include "support/JackServer.h"
 #include "support/RecordingFixture.h"
+#include "ui/ChannelRow.h"
+#include "ui/RootView.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
 
 namespace {
 
@@ -120,6 +126,19 @@ TEST_F(Jack, AServerAt44100GivesTheRateWarning) {
     EXPECT_EQ(engine.status(),
               "system — 20 inputs at 44.1 kHz · headphones: system"
               "  ⚠︎ set 48 kHz in Focusrite Control to match video");
+}
+
+TEST_F(Jack, TheWindowRunsOnJack) {
+    RootView view(engine);
+    view.resize(1000, 600);
+    view.show();
+    boot(48000);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.inputPicker()->currentText(), "system (20 in)");
+    EXPECT_EQ(view.outputPicker()->currentText(), "system");
+    EXPECT_TRUE(view.recordButton()->isEnabled());
+    EXPECT_EQ(view.rows().size(), 8u);
+    EXPECT_EQ(view.rows()[0]->hardwareLabel()->text(), "Input 1");
 }
 
 TEST(JackNames, TheAlsaCardBehindAnAlias) {

@@ -1,19 +1,7 @@
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unicode/locid.h>
+#include "support/TestMain.h"
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
 
-// Every test binary starts with an empty settings store of its own, a fixed
-// time zone and an English locale, so results do not depend on the machine.
 int main(int argc, char** argv) {
-    QTemporaryDir config;
-    setenv("XDG_CONFIG_HOME", config.path().toUtf8().constData(), 1);
-    setenv("TZ", "Europe/Berlin", 1);
-    UErrorCode status = U_ZERO_ERROR;
-    icu::Locale::setDefault(icu::Locale("en_US"), status);
-    QCoreApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return testMain<QCoreApplication>(argc, argv);
 }
