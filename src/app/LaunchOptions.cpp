@@ -1,0 +1,74 @@
+#include "app/LaunchOptions.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double kDefaultSelfTest = 5.0;
+
+// The whole text must be a number, and a finite, non-negative one.
+double seconds(const QString& text) {
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok && std::isfinite(value) && value >= 0.0 ? value : kDefaultSelfTest;
+}
+
+}  // namespace
+
+LaunchOptions LaunchOptions::parse(const QStringList& args) {
+    LaunchOptions o;
+    const auto valueAfter = [&args](qsizetype at) {
+        return at + 1 < args.size() ? args[at + 1] : QString();
+    };
+    for (qsizetype at = 0; at < args.size(); ++at) {
+        const QString& a = args[at];
+        if (a == u"--backend") {
+            o.backend = valueAfter(at);
+            if (o.backend != u"jack" && o.backend != u"demo") {
+                o.error = QStringLiteral("--backend takes jack or demo");
+            }
+        } else if (a == u"--demo-inputs" || a == u"--demo-rate") {
+            bool ok = false;
+            const int value = valueAfter(at).toInt(&ok);
+            if (!ok || value < 1 || value > (a == u"--demo-inputs" ? 512 : 768000)) {
+                o.error = a + QStringLiteral(" takes a positive whole number");
+            } else {
+                (a == u"--demo-inputs" ? o.demoInputs : o.demoRate) = value;
+            }
+        } else if (a == u"-hidden") {
+            o.hidden = true;
+        }
+    }
+    const qsizetype selfTest = args.indexOf(QStringLiteral("--selftest"));
+    if (selfTest >= 0) {
+        o.mode = Mode::selfTest;
+        o.selfTestSeconds =
+            selfTest + 1 < args.size() ? seconds(args[selfTest + 1]) : kDefaultSelfTest;
+    } else if (args.contains(QStringLiteral("--help"))) {
+        o.mode = Mode::help;
+    } else if (args.contains(QStringLiteral("--version"))) {
+        o.mode = Mode::version;
+    } else if (args.contains(QStringLiteral("-headless"))) {
+        o.mode = Mode::headless;
+    }
+    return o;
+}
+
+QString usage() {
+    return QStringLiteral(
+        "Usage: tessaly [-hidden | -headless | --selftest [seconds]] [--backend jack|demo]\n"
+        "\n"
+        "Records every input of a multi-input audio interface at once, meters them,\n"
+        "feeds the headphones and talks to the Control Room over a WebSocket link.\n"
+        "\n"
+        "  (no switch)          a window; launching again shows it\n"
+        "  -hidden              the window is built but not shown\n"
+        "  -headless            no window; ends with its parent process or on SIGTERM\n"
+        "  --selftest [seconds] boots, plays the test tone, records for the given time\n"
+        "                       (default 5), prints what it measured and exits\n"
+        "  --backend jack|demo  the audio system: a JACK server (default), or a\n"
+        "                       simulated interface for trying Tessaly without hardware\n"
+        "  --demo-inputs N      inputs of the simulated interface (default 20)\n"
+        "  --demo-rate HZ       its sample rate (default 48000)\n"
+        "  --help, --version\n");
+}

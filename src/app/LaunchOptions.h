@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for. Switches are whole, case-sensitive
+// arguments; anything else is ignored.
+struct LaunchOptions {
+    enum class Mode { windowed, headless, selfTest, help, version };
+
+    Mode mode = Mode::windowed;
+    double selfTestSeconds = 5.0;
+    bool hidden = false;  // windowed mode: build the window but do not show it
+    QString backend = QStringLiteral("jack");
+    int demoInputs = 20;
+    int demoRate = 48000;
+    QString error;  // a switch with a value it cannot use
+
+    static LaunchOptions parse(const QStringList& arguments);
+};
+
+QString usage();

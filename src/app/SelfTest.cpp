@@ -1,0 +1,85 @@
+#include "app/SelfTest.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/RoomEngine.h"
+
+namespace {
+
+constexpr int kFirstReportMs = 2000;
+constexpr int kToneReportMs = 600;
+constexpr double kToneSeconds = 1.0;
+
+void say(const QString& line) {
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QString peaks(const QList<Channel>& channels, qsizetype count) {
+    QStringList values;
+    for (qsizetype i = 0; i < count && i < channels.size(); ++i) {
+        values << QString::asprintf("%.3f", static_cast<double>(channels[i].peak));
+    }
+    return values.join(u' ');
+}
+
+void listFiles(const QString& folder) {
+    QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                       QDir::Hidden | QDir::System);
+    std::stable_sort(entries.begin(), entries.end(), [](const QFileInfo& a, const QFileInfo& b) {
+        return a.fileName() < b.fileName();
+    });
+    for (const QFileInfo& f : entries)
+        say(QString::asprintf("  %9lld  ", static_cast<long long>(f.size())) + f.fileName());
+}
+
+}  // namespace
+
+void selfTest(RoomEngine& e, double seconds) {
+    QEventLoop done;
+    e.boot();
+    QTimer::singleShot(kFirstReportMs, &e, [&] {
+        say(QStringLiteral("status: ") + e.status());
+        const auto armed = std::count_if(e.channels().begin(), e.channels().end(),
+                                         [](const Channel& c) { return c.armed; });
+        say(QStringLiteral("running: %1  inputs: %2  armed: %3")
+                .arg(e.running() ? QStringLiteral("true") : QStringLiteral("false"))
+                .arg(e.channels().size())
+                .arg(armed));
+        if (!e.running()) {
+            done.quit();
+            return;
+        }
+        e.testTone(kToneSeconds);
+        QTimer::singleShot(kToneReportMs, &e, [&] {
+            const auto& ch = e.channels();
+            say(QStringLiteral("during tone — peaks all %1 inputs: ").arg(ch.size()) +
+                peaks(ch, ch.size()));
+            const QString loopback =
+                ch.size() < 20 ? QStringLiteral("n/a")
+                               : QString::asprintf("%.3f %.3f", static_cast<double>(ch[18].peak),
+                                                   static_cast<double>(ch[19].peak));
+            say(QString::asprintf("during tone — headphones meter: %.3f  loopback 19/20: ",
+                                  static_cast<double>(e.monPeak())) +
+                loopback);
+        });
+        e.record();
+        const QString folder = e.recordingFolder();
+        say(QStringLiteral("recording → ") + (folder.isEmpty() ? QStringLiteral("?") : folder));
+        QTimer::singleShot(static_cast<int>(seconds * 1000), &e, [&] {
+            say(QStringLiteral("peaks (first 8): ") + peaks(e.channels(), 8) +
+                QString::asprintf("   mix: %.3f", static_cast<double>(e.mixPeak())));
+            e.stopRecording();
+            if (!e.recordingFolder().isEmpty()) listFiles(e.recordingFolder());
+            done.quit();
+        });
+    });
+    done.exec();
+    e.stopEngine();
+}
