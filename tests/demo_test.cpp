@@ -23,15 +23,6 @@ protected:
     DemoSystem* demo = nullptr;
 };
 
-void expectExactHeaders(const QString& folder) {
-    for (const QString& name : QDir(folder).entryList({"*.wav"}, QDir::Files)) {
-        const auto bytes = readBytes((folder + "/" + name).toStdString());
-        EXPECT_EQ(le32(bytes, 650), bytes.size() - 654) << name.toStdString();
-        EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << name.toStdString();
-        EXPECT_GT(bytes.size(), 654u) << name.toStdString();
-    }
-}
-
 }  // namespace
 
 // The callback can be swapped while the audio thread runs: an old one never
@@ -96,8 +87,7 @@ TEST_F(Demo, EighteenInputsUnplugMidTake) {
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
     EXPECT_EQ(engine.status(), "Audio interface disconnected");
     EXPECT_FALSE(engine.recording());
-    EXPECT_EQ(QDir(take).entryList({"*.wav"}).size(), 9);
-    expectExactHeaders(take);
+    EXPECT_EQ(expectExactHeaders(take.toStdString()), 9);
 }
 
 TEST_F(Demo, ARateChangeMidTakeContinuesAsANewTakeAtTheNewRate) {

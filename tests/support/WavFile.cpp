@@ -1,5 +1,8 @@
 #include "support/WavFile.h"
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -33,4 +36,20 @@ SndRead readWithSndfile(const std::string& path) {
     sf_close(f);
     r.ok = got == r.info.frames;
     return r;
+}
+
+int expectExactHeaders(const std::string& folder, bool withAudio) {
+    int files = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (entry.path().extension() != ".wav") continue;
+        ++files;
+        const auto bytes = readBytes(entry.path().string());
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(!withAudio || bytes.size() > 654u) << name;
+        EXPECT_EQ(le32(bytes, 650), bytes.size() - 654) << name;
+        EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << name;
+    }
+    EXPECT_GT(files, 0) << folder;
+    return files;
 }

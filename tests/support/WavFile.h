@@ -20,3 +20,8 @@ struct SndRead {
     bool hasBext = false;
 };
 SndRead readWithSndfile(const std::string& path);
+
+// Every .wav file in `folder` has header sizes that match its length exactly
+// (and, `withAudio`, some audio); checked with GoogleTest expectations.
+// Returns how many files there were.
+int expectExactHeaders(const std::string& folder, bool withAudio = true);
