@@ -21,7 +21,9 @@ RoomLink& RoomLink::shared() {
 RoomLink::RoomLink(RoomEngine& e, QObject* parent) : QObject(parent), engine(e) {}
 
 RoomLink::~RoomLink() {
-    if (task) task->abort();
+    if (!task) return;
+    task->disconnect(this);  // no loss to report, no retry to schedule
+    task->abort();
 }
 
 QString RoomLink::server() {
