@@ -9,8 +9,8 @@ namespace {
 
 // Closes a client. One whose server died is left alone: libjack crashes in
 // both jack_deactivate and jack_client_close on it, and its thread is gone.
-void closeClient(jack_client_t* client, bool dead) {
-    if (!client || dead) return;
+void closeClient(jack_client_t* client, const JackSystem& system, std::uint64_t epoch) {
+    if (!client || system.shutdowns() != epoch) return;
     jack_deactivate(client);  // no process callback runs after this
     jack_client_close(client);
 }
@@ -40,6 +40,7 @@ std::unique_ptr<JackCapture> JackCapture::open(const QStringList& sources, Rende
     cap->render = render;
     cap->user = user;
     cap->system = &system;
+    cap->epoch = system.shutdowns();
     jack_status_t status{};
     cap->client = openClient("tessaly", status);
     if (!cap->client) {
@@ -58,9 +59,7 @@ std::unique_ptr<JackCapture> JackCapture::open(const QStringList& sources, Rende
     jack_on_info_shutdown(
         cap->client,
         [](jack_status_t, const char*, void* self) {
-            auto* c = static_cast<JackCapture*>(self);
-            c->dead.store(true);
-            c->system->serverShutDown();
+            static_cast<JackCapture*>(self)->system->serverShutDown();
         },
         cap.get());
     if (const int code = jack_activate(cap->client)) {
@@ -79,7 +78,7 @@ std::unique_ptr<JackCapture> JackCapture::open(const QStringList& sources, Rende
 }
 
 JackCapture::~JackCapture() {
-    closeClient(client, dead.load());
+    closeClient(client, *system, epoch);
 }
 
 int JackCapture::process(jack_nframes_t frames, void* self) {
@@ -104,6 +103,7 @@ std::unique_ptr<JackPlayback> JackPlayback::open(const QStringList& targets, int
     out->pull = pull;
     out->user = user;
     out->system = &system;
+    out->epoch = system.shutdowns();
     jack_status_t status{};
     out->client = openClient("tessaly-headphones", status);
     if (!out->client) {
@@ -123,8 +123,7 @@ std::unique_ptr<JackPlayback> JackPlayback::open(const QStringList& targets, int
         [](jack_status_t, const char*, void* self) {
             auto* playback = static_cast<JackPlayback*>(self);
             playback->alive.store(false);
-            playback->dead.store(true);
-            playback->system->post(AudioChange::configuration);
+            playback->system->serverShutDown();
         },
         out.get());
     if (const int code = jack_activate(out->client)) {
@@ -146,7 +145,7 @@ std::unique_ptr<JackPlayback> JackPlayback::open(const QStringList& targets, int
 }
 
 JackPlayback::~JackPlayback() {
-    closeClient(client, dead.load());
+    closeClient(client, *system, epoch);
 }
 
 int JackPlayback::process(jack_nframes_t frames, void* self) {

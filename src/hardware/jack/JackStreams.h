@@ -37,7 +37,7 @@ private:
     double hz = 0.0;
     std::atomic<std::uint64_t> xrunCount{0};
     JackSystem* system = nullptr;
-    std::atomic<bool> dead{false};  // the server went away under the client
+    std::uint64_t epoch = 0;  // the system's shutdown count when opened
 };
 
 // Our headphone client: `channels` output ports ("out_1" …) connected one to
@@ -60,6 +60,6 @@ private:
     PullFn pull = nullptr;
     void* user = nullptr;
     JackSystem* system = nullptr;
+    std::uint64_t epoch = 0;
     std::atomic<bool> alive{false};
-    std::atomic<bool> dead{false};
 };

@@ -88,6 +88,7 @@ JackSystem::~JackSystem() {
 }
 
 void JackSystem::serverShutDown() {
+    shutdownCount.fetch_add(1);
     gone.store(true);
     notify(AudioChange::shutdown);
 }

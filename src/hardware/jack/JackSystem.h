@@ -36,6 +36,9 @@ public:
     // Notifications from JACK's own threads; they only write to the dispatcher's pipe.
     void post(AudioChange change) { notify(change); }
     void serverShutDown();
+    // Any thread: shutdowns seen so far. A client opened before the last one
+    // belongs to a dead server, even if its own notice has not come yet.
+    std::uint64_t shutdowns() const { return shutdownCount.load(); }
 
 private:
     struct Device {
@@ -50,7 +53,8 @@ private:
     std::uint32_t idFor(const QString& client);
 
     jack_client_t* client = nullptr;
-    std::atomic<bool> gone{false};         // the server shut down under the control client
+    std::atomic<bool> gone{false};  // the server shut down under the control client
+    std::atomic<std::uint64_t> shutdownCount{0};
     std::map<QString, std::uint32_t> ids;  // client name → id, stable while we run
 };
 
