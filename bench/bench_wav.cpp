@@ -1,7 +1,9 @@
 // Our WAV writer against libsndfile writing the same 24-bit file from the
 // same float data into the same folder. Each iteration writes one new
 // 10-second stereo file at 48 kHz in 1024-frame buffers, as the file thread
-// does; the previous file is removed outside the timed part.
+// does; the previous file is removed outside the timed part. Both end with
+// data and header on stable storage: our writer syncs when it closes, and
+// libsndfile is asked to (header update, then sf_write_sync).
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
 
@@ -76,6 +78,8 @@ void BM_LibsndfileWritefFloat(benchmark::State& state) {
         }
         for (int i = 0; i < kFrames; i += kBuffer)
             sf_writef_float(f, data.data() + i * kChannels, kBuffer);
+        sf_command(f, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+        sf_write_sync(f);
         sf_close(f);
         removeUntimed(state, path);
     }
