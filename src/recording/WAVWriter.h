@@ -90,6 +90,8 @@ private:
     Clock::SteadyTime lastPatch;
     std::vector<std::uint8_t> pending;  // converted samples not yet written
     std::size_t pendingBytes = 0;
+    bool reserving = false;  // reserve disk space ahead of the data
+    std::uint64_t reserved = 0;
     std::error_code err;
     const char* errStep = "";
 };
