@@ -200,26 +200,3 @@ TEST(FileNames, CollisionsAndHostileNamesStillGiveOneFileEach) {
         EXPECT_TRUE(QFile(dir.path() + "/" + n).open(QIODevice::WriteOnly)) << n.toStdString();
     }
 }
-
-TEST_F(Takes, EqualAndHostileNamesAreEachRecorded) {
-    RoomEngineProbe::open(engine, "dev", {"In 1", "In 2", "In 3", "In 4", "In 5"});
-    engine.setName(0, "Vocal");
-    engine.setName(1, "Vocal");
-    engine.setName(2, "mix");
-    engine.setName(3, QString::fromUtf8("Lead\nVocal\0", 11));
-    engine.setName(4, QString(400, u'x'));
-    engine.record();
-    Feed feed(engine, 5);
-    feed.buffers(20);
-    engine.stopRecording();
-    const QStringList files = takeFiles();
-    ASSERT_EQ(files.size(), 6);
-    for (const QString& name : files) {
-        const SndRead r = readWithSndfile(inTake(name));
-        ASSERT_TRUE(r.ok) << name.toStdString();
-        EXPECT_EQ(r.info.frames, feed.frames());
-    }
-    EXPECT_TRUE(files.contains("Lead Vocal - Dec 5 - 2.15.07 PM.wav"));
-    EXPECT_TRUE(files.contains("Vocal (input 2) - Dec 5 - 2.15.07 PM.wav"));
-    EXPECT_TRUE(files.contains("mix (input 3) - Dec 5 - 2.15.07 PM.wav"));
-}
