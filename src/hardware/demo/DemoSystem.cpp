@@ -86,7 +86,7 @@ DemoSystem::DemoSystem(Options o)
       in(static_cast<std::size_t>(o.inputs), std::vector<float>(bufferFrames)),
       out(2, std::vector<float>(bufferFrames)) {
     for (auto& b : in) inPtrs.push_back(b.data());
-    clock = std::thread([this] { run(); });
+    if (o.realTime) clock = std::thread([this] { run(); });
 }
 
 DemoSystem::~DemoSystem() {
@@ -95,7 +95,12 @@ DemoSystem::~DemoSystem() {
         stopping = true;
     }
     wake.notify_one();
-    clock.join();
+    if (clock.joinable()) clock.join();
+}
+
+void DemoSystem::step(int buffers) {
+    std::lock_guard guard(lock);
+    for (int b = 0; b < buffers; ++b) tick();
 }
 
 void DemoSystem::run() {

@@ -24,6 +24,9 @@ public:
         int inputs = 20;
         int outputs = 20;
         int rate = 48000;
+        // False: no clock thread; buffers come only from step(), on the
+        // caller's thread (deterministic runs in tests).
+        bool realTime = true;
     };
     static constexpr std::uint32_t deviceId = 1;
     static constexpr int bufferFrames = 256;
@@ -48,6 +51,8 @@ public:
     void unplug();
     void plugIn();
     void changeRate(int rate);
+    // Test hook: delivers `buffers` buffers now, on the calling thread.
+    void step(int buffers);
 
 private:
     friend class DemoCapture;
