@@ -52,6 +52,31 @@ TEST(DemoCapture, SwappingTheCallbackWhileAudioRuns) {
     capture.stop();
     EXPECT_EQ(capture.channels(), 0);
     capture.stop();  // twice is harmless
+
+    // Destroying a stream is its stop: the memory its callback writes to is
+    // freed at once after, which the address sanitizer would catch.
+    AudioSystem& demo = AudioSystem::current();
+    for (int round = 0; round < 30; ++round) {
+        auto* seen = new std::atomic<int>(0);
+        CaptureError error;
+        auto in = demo.openCapture(
+            DemoSystem::deviceId,
+            [](void* user, const float* const*, std::int64_t, std::int64_t) {
+                ++*static_cast<std::atomic<int>*>(user);
+            },
+            seen, error);
+        auto out = demo.openPlayback(
+            nullptr, 2,
+            [](void* user, float* const*, int, std::int64_t) {
+                ++*static_cast<std::atomic<int>*>(user);
+            },
+            seen);
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 4));
+        if (round % 2) in.reset();
+        out.stream.reset();
+        in.reset();
+        delete seen;
+    }
     AudioSystem::install(nullptr);
 }
 

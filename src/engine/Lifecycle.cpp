@@ -112,9 +112,8 @@ void RoomEngine::startEngine() {
 
 QString RoomEngine::startedText(const AudioDev& input,
                                 const std::optional<AudioDev>& output) const {
-    QString text =
-        input.name +
-        QStringLiteral(" — %1 inputs at %2 kHz").arg(hwChannels.load()).arg(rateText(hwRate()));
+    QString text = input.name +
+                   QStringLiteral(" — %1 inputs at %2 kHz").arg(hwChannels).arg(rateText(hwRate()));
     if (output) text += QStringLiteral(" · headphones: ") + output->name;
     if (hwRate() != rate)
         text += QStringLiteral("  ⚠︎ set 48 kHz in Focusrite Control to match video");
@@ -128,10 +127,9 @@ void RoomEngine::stopEngine() {
     AudioSystem::current().onChange({});
     source.reset();  // no headphone callback runs after this
     feed.reset();
-    {
-        std::lock_guard guard(lock);
-        hwRate_ = rate;
-    }
+    hwRate_ = rate;
+    controls.rate = rate;
+    publishControls();
     assign(running_, false);
 }
 
@@ -145,7 +143,7 @@ void RoomEngine::deviceChanged() {
     }
     const bool headphonesDown = source && !source->running();
     if (roundedRate(AudioDevices::sampleRate(input->id)) == hwRate() &&
-        input->inputs == hwChannels.load() && !headphonesDown) {
+        input->inputs == hwChannels && !headphonesDown) {
         return;
     }
     const bool wasRecording = recording_;

@@ -29,21 +29,24 @@ float gainFor(int count) {
 void RoomEngine::process(const float* const* buffers, std::int64_t channelCount,
                          std::int64_t frames) {
     if (frames < 1) return;
-    const std::int64_t hw = hwChannels.load(std::memory_order_relaxed);
-    const int n = static_cast<int>(std::clamp<std::int64_t>(
-        std::min(hw, channelCount), 0, static_cast<std::int64_t>(work.peaks.size())));
-    {
-        std::lock_guard guard(lock);
-        work.armedLen = std::min(armed.size(), work.armed.size());
-        std::copy_n(armed.begin(), work.armedLen, work.armed.begin());
-        work.soloLen = std::min(solo.size(), work.solo.size());
-        std::copy_n(solo.begin(), work.soloLen, work.solo.begin());
-        work.recording = isRecording;
-        work.toneLeft = toneLeft;
+    // One consistent set of controls for the whole buffer.
+    const AudioControls& now = published.read();
+    const int n = static_cast<int>(
+        std::clamp<std::int64_t>(std::min<std::int64_t>(now.channels, channelCount), 0,
+                                 static_cast<std::int64_t>(work.peaks.size())));
+    work.armed = now.armed.data();
+    work.armedLen = now.armed.size();
+    work.solo = now.solo.data();
+    work.soloLen = now.solo.size();
+    work.recording = now.recording;
+    if (now.toneRequest != toneSeen) {
+        toneSeen = now.toneRequest;
+        toneLeft = now.toneFrames;
     }
+    work.toneStep = 6283.185f / static_cast<float>(now.rate);
     // Every solo flag counts, also those past the channels processed here.
-    work.anySolo = std::any_of(work.solo.begin(), work.solo.begin() + work.soloLen,
-                               [](std::uint8_t s) { return s != 0; });
+    work.anySolo =
+        std::any_of(work.solo, work.solo + work.soloLen, [](std::uint8_t s) { return s != 0; });
     work.armedCount = work.soloCount = 0;
     for (int c = 0; c < n; ++c) {
         const auto i = static_cast<std::size_t>(c);
@@ -62,10 +65,7 @@ void RoomEngine::process(const float* const* buffers, std::int64_t channelCount,
                      static_cast<int>(std::min<std::int64_t>(kChunk, frames - offset)));
     }
 
-    std::lock_guard guard(lock);
-    rawPeak.assign(work.peaks.begin(), work.peaks.begin() + n);  // fits: never reallocates
-    rawMixPeak = work.mixPeak;
-    rawMonPeak = work.monPeak;
+    meters.publish(work.peaks.data(), n, work.mixPeak, work.monPeak);
 }
 
 void RoomEngine::processChunk(const float* const* buffers, int n, std::int64_t offset, int frames) {
@@ -113,14 +113,12 @@ void RoomEngine::processChunk(const float* const* buffers, int n, std::int64_t o
         std::copy_n(mix, frames, monitor);
     }
 
-    if (work.toneLeft >= 1) {
-        std::lock_guard guard(lock);
-        const float step = 6283.185f / static_cast<float>(hwRate_);
+    if (toneLeft >= 1) {
         for (int f = 0; f < frames && toneLeft >= 1; ++f) {
             monitor[f] = std::sin(tonePhase) * 0.25f;
             // Kept within one turn: an ever-growing float phase would lose the
-            // precision to step by `step` after a few hundred tones.
-            tonePhase += step;
+            // precision to step by `toneStep` after a few hundred tones.
+            tonePhase += work.toneStep;
             if (tonePhase >= kTwoPi) tonePhase -= kTwoPi;
             --toneLeft;
         }

@@ -1,47 +1,53 @@
 #include "engine/RingBuffer.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 
 RingBuffer::RingBuffer(int frames) : cap(frames) {
     if (frames < 1) std::abort();  // programming error: no usable store
-    buf.assign(static_cast<std::size_t>(frames), 0.0f);
+    buf = std::make_unique<std::atomic<float>[]>(static_cast<std::size_t>(frames));
+    for (int i = 0; i < frames; ++i) buf[i].store(0.0f, std::memory_order_relaxed);
+}
+
+std::int64_t RingBuffer::backlog(std::uint64_t written, std::uint64_t read) const {
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(written - read, cap));
+}
+
+int RingBuffer::stored() const {
+    return static_cast<int>(
+        backlog(writePos.load(std::memory_order_acquire), readPos.load(std::memory_order_relaxed)));
 }
 
 void RingBuffer::push(std::span<const float> samples) {
-    // Same result as storing sample by sample, in at most two copies: only the
-    // last `cap` samples can survive, and the head moves past what they overwrite.
-    const std::int64_t n = static_cast<std::int64_t>(samples.size());
-    const std::int64_t kept = std::min<std::int64_t>(n, cap);
+    // Only the last `cap` samples can survive; the reader learns from the
+    // write position which of the older ones were overwritten.
+    const std::uint64_t n = samples.size();
+    const std::uint64_t kept = std::min<std::uint64_t>(n, cap);
     const float* src = samples.data() + (n - kept);
-    std::lock_guard guard(lock);
-    const std::int64_t start = (head + count + (n - kept)) % cap;
-    const std::int64_t first = std::min<std::int64_t>(kept, cap - start);
-    std::copy_n(src, first, buf.begin() + start);
-    std::copy_n(src + first, kept - first, buf.begin());
-    const std::int64_t total = count + n;
-    if (total > cap) {
-        head = static_cast<int>((head + (total - cap)) % cap);
-        count = cap;
-    } else {
-        count = static_cast<int>(total);
+    const std::uint64_t w = writePos.load(std::memory_order_relaxed);
+    std::uint64_t at = (w + (n - kept)) % cap;
+    for (std::uint64_t i = 0; i < kept; ++i) {
+        buf[at].store(src[i], std::memory_order_relaxed);
+        if (++at == static_cast<std::uint64_t>(cap)) at = 0;
     }
+    writePos.store(w + n, std::memory_order_release);
 }
 
 void RingBuffer::pop(float* into, int frames, double ratio) {
     if (frames < 0) std::abort();  // programming error
-    std::lock_guard guard(lock);
-    auto next = [this](int i) { return i + 1 == cap ? 0 : i + 1; };
+    const std::uint64_t w = writePos.load(std::memory_order_acquire);
+    std::uint64_t r = readPos.load(std::memory_order_relaxed);
+    std::int64_t count = backlog(w, r);
+    r = w - static_cast<std::uint64_t>(count);  // past what the writer overwrote
+    auto at = [this](std::uint64_t pos) {
+        return buf[pos % static_cast<std::uint64_t>(cap)].load(std::memory_order_relaxed);
+    };
     if (ratio == 1.0) {
-        // Plain copy, in at most two runs, then silence for what is missing.
-        const int have = std::min(frames, count);
-        const int first = std::min(have, cap - head);
-        std::copy_n(buf.begin() + head, first, into);
-        std::copy_n(buf.begin(), have - first, into + first);
+        // Plain copy, then silence for what is missing.
+        const int have = static_cast<int>(std::min<std::int64_t>(frames, count));
+        for (int i = 0; i < have; ++i) into[i] = at(r + static_cast<std::uint64_t>(i));
         std::fill(into + have, into + frames, 0.0f);
-        head = (head + have) % cap;
-        count -= have;
+        readPos.store(r + static_cast<std::uint64_t>(have), std::memory_order_relaxed);
         return;
     }
     for (int i = 0; i < frames; ++i) {
@@ -49,29 +55,15 @@ void RingBuffer::pop(float* into, int frames, double ratio) {
             into[i] = 0.0f;
             continue;
         }
-        float a = buf[static_cast<std::size_t>(head)];
-        float b = buf[static_cast<std::size_t>(next(head))];
+        const float a = at(r);
+        const float b = at(r + 1);
         into[i] = a + (b - a) * static_cast<float>(frac);
         frac += ratio;
         while (frac >= 1.0 && count >= 2) {
             frac -= 1.0;
-            head = next(head);
+            ++r;
             --count;
         }
     }
-}
-
-int RingBuffer::stored() const {
-    std::lock_guard guard(lock);
-    return count;
-}
-
-int RingBuffer::oldestIndex() const {
-    std::lock_guard guard(lock);
-    return head;
-}
-
-double RingBuffer::fraction() const {
-    std::lock_guard guard(lock);
-    return frac;
+    readPos.store(r, std::memory_order_relaxed);
 }

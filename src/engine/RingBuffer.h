@@ -1,8 +1,9 @@
 #pragma once
 
-#include <mutex>
+#include <atomic>
+#include <cstdint>
+#include <memory>
 #include <span>
-#include <vector>
 
 // Carries the mono headphone feed from the audio thread (push) to the output
 // thread (pop). The two sides may run on different clocks and rates, so the
@@ -10,8 +11,10 @@
 // interpolation. A writer that runs ahead overwrites the oldest samples; a
 // reader that runs dry outputs silence and never repeats old samples.
 //
-// Thread-safe for one pushing and one popping thread. Both hold a plain mutex
-// for the length of one short loop; neither allocates.
+// Contract: one pushing thread and one popping thread, no lock, no
+// allocation. Positions only grow: the writer never moves the reader; the
+// reader finds the oldest sample still stored from the writer's position and
+// skips ahead to it. The store is allocated and zeroed at construction.
 class RingBuffer {
 public:
     // `frames` is the capacity in samples; it must be at least 1.
@@ -25,16 +28,19 @@ public:
     void pop(float* into, int frames, double ratio = 1.0);
 
     int capacity() const { return cap; }
-    // Snapshots for tests and diagnostics.
+    // Samples the reader has still to take (exact while neither side runs).
     int stored() const;
-    int oldestIndex() const;
-    double fraction() const;
+    // The reader's position between the oldest sample and the next.
+    double fraction() const { return frac; }
 
 private:
-    mutable std::mutex lock;
-    std::vector<float> buf;
-    int head = 0;   // index of the oldest stored sample
-    int count = 0;  // stored samples, 0 … cap
-    int cap;
-    double frac = 0.0;  // reader position between head and the next sample
+    std::int64_t backlog(std::uint64_t written, std::uint64_t read) const;
+
+    const int cap;
+    // Samples are atomic (relaxed) only so that a reader overtaken by the
+    // writer reads newer samples rather than torn ones.
+    std::unique_ptr<std::atomic<float>[]> buf;
+    alignas(64) std::atomic<std::uint64_t> writePos{0};  // samples ever pushed
+    alignas(64) std::atomic<std::uint64_t> readPos{0};   // samples ever consumed or skipped
+    double frac = 0.0;  // reader only: position between the oldest sample and the next
 };

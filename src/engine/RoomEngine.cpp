@@ -56,11 +56,6 @@ RoomEngine::~RoomEngine() {
     if (running_) AudioSystem::current().onChange({});
 }
 
-int RoomEngine::hwRate() const {
-    std::lock_guard guard(lock);
-    return hwRate_;
-}
-
 void RoomEngine::setLinkConnected(bool connected) {
     assign(linkConnected_, connected);
 }
@@ -80,8 +75,11 @@ void RoomEngine::testTone(double seconds) {
     // number plays nothing, and a huge one must not overflow the count.
     if (!std::isfinite(seconds) || seconds <= 0.0) seconds = 0.0;
     seconds = std::min(seconds, 3600.0);
-    std::lock_guard guard(lock);
-    toneLeft = static_cast<std::int64_t>(hwRate_ * seconds);
+    // A request repeated while a tone plays starts the count again: the audio
+    // thread takes up each new request number once.
+    ++controls.toneRequest;
+    controls.toneFrames = static_cast<std::int64_t>(hwRate_ * seconds);
+    publishControls();
 }
 
 void RoomEngine::setCaptureFormat(int channels, int hz) {
@@ -89,34 +87,38 @@ void RoomEngine::setCaptureFormat(int channels, int hz) {
     work.peaks.assign(n, 0.0f);
     work.armedIdx.assign(n, 0);
     work.soloIdx.assign(n, 0);
-    {
-        std::lock_guard guard(lock);
-        hwRate_ = hz;
-        rawPeak.assign(n, 0.0f);
-    }
+    meters.resize(channels);
+    hwRate_ = hz;
+    hwChannels = channels;
+    controls.channels = channels;
+    controls.rate = hz;
+    publishControls();
     // Room for several seconds of every input and the mix, and always for
     // a few of the largest blocks.
     const std::size_t perSecond = static_cast<std::size_t>(std::max(hz, 1)) * (n + 1) * 4;
     const std::size_t largest = RecordBlock::bytesFor(static_cast<std::uint32_t>(n), kChunk);
     ioQ.resize(std::max(kRecordBufferSeconds * perSecond, 4 * (largest + 64)));
-    hwChannels.store(channels, std::memory_order_relaxed);
 }
 
 void RoomEngine::publishChannels(QList<Channel> list) {
     assign(channels_, std::move(list));
-    std::vector<std::uint8_t> armedFlags, soloFlags;
+    controls.armed.clear();
+    controls.solo.clear();
     for (const Channel& ch : channels_) {
-        armedFlags.push_back(ch.armed);
-        soloFlags.push_back(ch.solo);
+        controls.armed.push_back(ch.armed);
+        controls.solo.push_back(ch.solo);
     }
-    work.armed.assign(armedFlags.size(), 0);
-    work.solo.assign(soloFlags.size(), 0);
-    std::lock_guard guard(lock);
-    armed = std::move(armedFlags);
-    solo = std::move(soloFlags);
+    publishControls();
 }
 
 void RoomEngine::setCaptureRecording(bool on) {
-    std::lock_guard guard(lock);
-    isRecording = on;
+    controls.recording = on;
+    publishControls();
+}
+
+void RoomEngine::publishControls() {
+    // A whole copy each time: the audio thread holds the previous set for
+    // the rest of its buffer. The copies reuse their slots' storage.
+    published.back() = controls;
+    published.publish();
 }

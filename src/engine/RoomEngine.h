@@ -4,16 +4,17 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "engine/AudioControls.h"
 #include "engine/Channel.h"
 #include "engine/Clock.h"
 #include "engine/HeadphoneFeed.h"
+#include "engine/PeakMeters.h"
 #include "engine/RingBuffer.h"
+#include "engine/TripleBuffer.h"
 #include "hardware/AudioDev.h"
 #include "hardware/AudioSystem.h"
 #include "hardware/InputCapture.h"
@@ -27,8 +28,8 @@
 //
 // Threads: observable properties are assigned on the main thread only, and
 // every assignment emits changed(). The audio thread enters through process();
-// the fields it shares with the main thread are guarded by `lock`, which is
-// only ever held for short copies.
+// it takes no lock: its controls come through a triple buffer and its peaks
+// go back through atomics.
 class RoomEngine : public QObject {
     Q_OBJECT
 
@@ -61,7 +62,7 @@ public:
     bool showAll() const { return showAll_; }
 
     // The capture rate of the open device (48000 while stopped).
-    int hwRate() const;
+    int hwRate() const { return hwRate_; }
 
     // Main thread. Asks for microphone access, starts the 0.05 s tick, and
     // once access is granted lists the devices and starts the engine.
@@ -134,6 +135,8 @@ private:
     void publishChannels(QList<Channel> list);
     // Main thread: tells the audio thread whether to hand blocks to the file thread.
     void setCaptureRecording(bool on);
+    // Main thread: publishes `controls` to the audio thread as one set.
+    void publishControls();
     // Main thread: the channel list for an interface with these input names,
     // with the names and armed flags stored for it.
     QList<Channel> loadChannels(const QString& uid, const QStringList& hwNames) const;
@@ -198,9 +201,8 @@ private:
     bool linkConnected_ = false;
     bool showAll_ = false;
 
-    // Written by the main thread only while capture is stopped; read by the
-    // audio thread without the lock.
-    std::atomic<int> hwChannels{0};
+    int hwChannels = 0;
+    int hwRate_ = rate;
     RingBuffer ring{rate};
     FileQueue ioQ;
 
@@ -225,28 +227,27 @@ private:
     // Dropped blocks already reported to the user.
     std::uint64_t dropsShown = 0;
 
-    // Guarded by `lock`: the audio thread's copies and its results.
-    mutable std::mutex lock;
-    int hwRate_ = rate;
-    std::vector<std::uint8_t> armed;
-    std::vector<std::uint8_t> solo;
-    std::vector<float> rawPeak;
-    float rawMixPeak = 0.0f;
-    float rawMonPeak = 0.0f;
-    bool isRecording = false;
+    // Main → audio: the main thread's copy of the controls, and their hand-over.
+    AudioControls controls;
+    TripleBuffer<AudioControls> published;
+    // Audio → main.
+    PeakMeters meters;
+    std::vector<float> peaks;  // main thread: the tick's copy
+
+    // Audio thread only: the tone and working storage, sized by
+    // setCaptureFormat so that process() never allocates.
+    std::uint64_t toneSeen = 0;  // the last tone request taken up
     std::int64_t toneLeft = 0;
     float tonePhase = 0.0f;
-
-    // Audio thread only: working storage, sized by setCaptureFormat and
-    // publishChannels so that process() never allocates.
     static constexpr int kChunk = 1024;
     struct Work {
-        std::vector<std::uint8_t> armed, solo;  // snapshots of the mirrors
+        const std::uint8_t* armed = nullptr;  // the flags of the controls in use
+        const std::uint8_t* solo = nullptr;
         std::size_t armedLen = 0, soloLen = 0;
         std::vector<int> armedIdx, soloIdx;  // channels feeding the mix and the headphones
         int armedCount = 0, soloCount = 0;
         bool anySolo = false, recording = false;
-        std::int64_t toneLeft = 0;
+        float toneStep = 0.0f;  // radians per frame of the 1000 Hz tone
         float mixGain = 1.0f, monGain = 1.0f;
         std::vector<float> peaks;
         std::vector<float> mix, monitor;

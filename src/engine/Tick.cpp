@@ -12,14 +12,8 @@ float decayed(float raw, float shown) {
 }  // namespace
 
 void RoomEngine::tick() {
-    std::vector<float> peaks;
     float mix = 0.0f, mon = 0.0f;
-    {
-        std::lock_guard guard(lock);
-        peaks = rawPeak;
-        mix = rawMixPeak;
-        mon = rawMonPeak;
-    }
+    meters.read(peaks, mix, mon);
     assign(monPeak_, decayed(mon, monPeak_));
     QStringList soloed;
     for (const Channel& ch : channels_) {

@@ -1,7 +1,5 @@
 #include "hardware/InputCapture.h"
 
-#include <thread>
-
 InputCapture::InputCapture() = default;
 
 InputCapture::~InputCapture() {
@@ -32,19 +30,12 @@ std::uint64_t InputCapture::xruns() const {
 }
 
 void InputCapture::setOnBuffer(BufferFn fn) {
-    BufferFn* fresh = fn ? new BufferFn(std::move(fn)) : nullptr;
-    BufferFn* old = onBuffer.exchange(fresh, std::memory_order_seq_cst);
-    // Grace period: a render that might still hold the old callback is
-    // finished before it is freed. It lasts one buffer at most.
-    while (inCall.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
-    delete old;
+    // The old callback is freed only once no render can still be running it.
+    delete onBuffer.exchange(fn ? new BufferFn(std::move(fn)) : nullptr);
 }
 
 void InputCapture::render(void* self, const float* const* buffers, std::int64_t channels,
                           std::int64_t frames) {
-    auto* capture = static_cast<InputCapture*>(self);
-    capture->inCall.store(1, std::memory_order_seq_cst);
-    if (BufferFn* fn = capture->onBuffer.load(std::memory_order_seq_cst))
-        (*fn)(buffers, channels, frames);
-    capture->inCall.store(0, std::memory_order_release);
+    static_cast<InputCapture*>(self)->onBuffer.use(
+        [&](const BufferFn& fn) { fn(buffers, channels, frames); });
 }

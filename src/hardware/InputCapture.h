@@ -1,12 +1,12 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 
 #include "hardware/AudioSystem.h"
+#include "hardware/CallbackSlot.h"
 #include "hardware/CaptureError.h"
 
 // Opens every input of one device at once and hands each captured buffer to
@@ -46,6 +46,5 @@ private:
     std::int64_t nch = 0;
     double hz = 0.0;
     std::uint32_t dev = 0;
-    std::atomic<BufferFn*> onBuffer{nullptr};
-    std::atomic<int> inCall{0};  // the audio thread is inside render
+    CallbackSlot<BufferFn> onBuffer;  // owns what it holds
 };

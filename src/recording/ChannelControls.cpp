@@ -20,10 +20,8 @@ void RoomEngine::setArmed(int index, bool on) {
     if (recording_ || index < 0 || index >= channels_.size()) return;
     channels_[index].armed = on;
     Q_EMIT changed();
-    {
-        std::lock_guard guard(lock);
-        if (static_cast<std::size_t>(index) < armed.size()) armed[index] = on;
-    }
+    if (static_cast<std::size_t>(index) < controls.armed.size()) controls.armed[index] = on;
+    publishControls();
     saveLabels();
 }
 
@@ -38,8 +36,8 @@ void RoomEngine::setSolo(int index, bool on) {
     if (index < 0 || index >= channels_.size()) return;
     channels_[index].solo = on;
     Q_EMIT changed();
-    std::lock_guard guard(lock);
-    if (static_cast<std::size_t>(index) < solo.size()) solo[index] = on;
+    if (static_cast<std::size_t>(index) < controls.solo.size()) controls.solo[index] = on;
+    publishControls();
 }
 
 void RoomEngine::clearSolo() {
@@ -47,8 +45,8 @@ void RoomEngine::clearSolo() {
         ch.solo = false;
         Q_EMIT changed();
     }
-    std::lock_guard guard(lock);
-    std::fill(solo.begin(), solo.end(), 0);
+    std::fill(controls.solo.begin(), controls.solo.end(), 0);
+    publishControls();
 }
 
 void RoomEngine::saveLabels() {

@@ -42,21 +42,25 @@ struct RoomEngineProbe {
         e.filesFailed(failures, exhausted, set);
     }
     static std::vector<float> rawPeaks(RoomEngine& e) {
-        std::lock_guard guard(e.lock);
-        return e.rawPeak;
+        std::vector<float> peaks;
+        float mix, mon;
+        e.meters.read(peaks, mix, mon);
+        return peaks;
     }
     static float rawMixPeak(RoomEngine& e) {
-        std::lock_guard guard(e.lock);
-        return e.rawMixPeak;
+        std::vector<float> peaks;
+        float mix, mon;
+        e.meters.read(peaks, mix, mon);
+        return mix;
     }
     static float rawMonPeak(RoomEngine& e) {
-        std::lock_guard guard(e.lock);
-        return e.rawMonPeak;
+        std::vector<float> peaks;
+        float mix, mon;
+        e.meters.read(peaks, mix, mon);
+        return mon;
     }
-    static std::int64_t toneLeft(RoomEngine& e) {
-        std::lock_guard guard(e.lock);
-        return e.toneLeft;
-    }
+    // The length of the last tone asked for, in frames.
+    static std::int64_t toneLeft(RoomEngine& e) { return e.controls.toneFrames; }
     static RingBuffer& ring(RoomEngine& e) { return e.ring; }
     // Runs `job` on the file thread with the engine's open files.
     static void onFiles(RoomEngine& e, const std::function<void(TakeFiles&)>& job) {

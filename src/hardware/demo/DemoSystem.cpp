@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "hardware/RealtimeScope.h"
+
 namespace {
 
 constexpr int kLoopbackFirst = 18;  // inputs 19 and 20 (0-based 18 and 19)
@@ -38,15 +40,12 @@ float noiseLevel(int input) {
 
 class DemoCapture final : public CaptureStream {
 public:
-    DemoCapture(DemoSystem& s, RenderFn r, void* u) : system(s), render(r), user(u) {
-        std::lock_guard guard(system.lock);
-        hz = system.rate;
-        system.capture = this;
+    DemoCapture(DemoSystem& s, RenderFn r, void* u)
+        : system(s), render(r), user(u), hz(s.rate.load()) {
+        system.capture.exchange(this);
     }
-    ~DemoCapture() override {
-        std::lock_guard guard(system.lock);  // waits out a buffer in progress
-        system.capture = nullptr;
-    }
+    // Waits out a buffer in progress: after this no render call runs.
+    ~DemoCapture() override { system.capture.exchange(nullptr); }
     int channels() const override { return system.options.inputs; }
     double rate() const override { return hz; }
 
@@ -60,16 +59,12 @@ class DemoPlayback final : public PlaybackStream {
 public:
     DemoPlayback(DemoSystem& s, int n, PullFn p, void* u)
         : system(s), channels(n), pull(p), user(u) {
-        std::lock_guard guard(system.lock);
         buffers.assign(static_cast<std::size_t>(channels),
                        std::vector<float>(DemoSystem::bufferFrames));
         for (auto& b : buffers) pointers.push_back(b.data());
-        system.playback = this;
+        system.playback.exchange(this);
     }
-    ~DemoPlayback() override {
-        std::lock_guard guard(system.lock);
-        system.playback = nullptr;
-    }
+    ~DemoPlayback() override { system.playback.exchange(nullptr); }
     bool running() const override { return true; }
 
     DemoSystem& system;
@@ -90,51 +85,50 @@ DemoSystem::DemoSystem(Options o)
 }
 
 DemoSystem::~DemoSystem() {
-    {
-        std::lock_guard guard(lock);
-        stopping = true;
-    }
-    wake.notify_one();
+    stopping.store(true);
     if (clock.joinable()) clock.join();
 }
 
 void DemoSystem::step(int buffers) {
-    std::lock_guard guard(lock);
     for (int b = 0; b < buffers; ++b) tick();
 }
 
 void DemoSystem::run() {
+    // Sleeps between buffers only; a stop is seen within one buffer.
     auto next = std::chrono::steady_clock::now();
-    std::unique_lock guard(lock);
-    while (!stopping) {
+    while (!stopping.load()) {
         tick();
-        next += std::chrono::nanoseconds(1'000'000'000LL * bufferFrames / rate);
-        wake.wait_until(guard, next, [this] { return stopping; });
+        next += std::chrono::nanoseconds(1'000'000'000LL * bufferFrames / rate.load());
+        std::this_thread::sleep_until(next);
     }
 }
 
 void DemoSystem::tick() {
-    if (!present) return;
+    if (!present.load(std::memory_order_relaxed)) return;
+    RealtimeScope realtime;
     // The headphones first, so inputs 19 and 20 carry this very buffer back.
     for (auto& b : out) std::fill(b.begin(), b.end(), 0.0f);
-    if (playback) {
-        playback->pull(playback->user, playback->pointers.data(), playback->channels, bufferFrames);
-        for (std::size_t c = 0; c < out.size() && c < playback->buffers.size(); ++c) {
-            out[c] = playback->buffers[c];
+    playback.use([this](DemoPlayback& p) {
+        p.pull(p.user, p.pointers.data(), p.channels, bufferFrames);
+        for (std::size_t c = 0; c < out.size() && c < p.buffers.size(); ++c) {
+            std::copy(p.buffers[c].begin(), p.buffers[c].end(), out[c].begin());
         }
-    }
+    });
     for (int i = 0; i < options.inputs; ++i) {
         float* b = in[static_cast<std::size_t>(i)].data();
         for (int f = 0; f < bufferFrames; ++f) b[f] = sample(i, frame + f);
     }
     frame += bufferFrames;
-    if (capture) capture->render(capture->user, inPtrs.data(), options.inputs, bufferFrames);
+    capture.use(
+        [this](DemoCapture& c) { c.render(c.user, inPtrs.data(), options.inputs, bufferFrames); });
 }
 
 float DemoSystem::sample(int input, std::int64_t at) {
     switch (signalOf(input, options.inputs)) {
         case Signal::sine: {
-            const double phase = std::fmod(static_cast<double>(at) * sineHz(input) / rate, 1.0);
+            const double phase = std::fmod(
+                static_cast<double>(at) * sineHz(input) / rate.load(std::memory_order_relaxed),
+                1.0);
             return sineLevel(input) * static_cast<float>(std::sin(2.0 * std::numbers::pi * phase));
         }
         case Signal::noise:
@@ -152,15 +146,13 @@ float DemoSystem::sample(int input, std::int64_t at) {
 }
 
 QList<AudioDev> DemoSystem::devices() {
-    std::lock_guard guard(lock);
-    if (!present) return {};
+    if (!present.load()) return {};
     return {AudioDev{deviceId, QStringLiteral("Tessaly Demo Interface (simulated)"), uid(),
                      options.inputs, options.outputs}};
 }
 
 double DemoSystem::nominalRate(std::uint32_t id) {
-    std::lock_guard guard(lock);
-    return id == deviceId && present ? static_cast<double>(rate) : 0.0;
+    return id == deviceId && present.load() ? static_cast<double>(rate.load()) : 0.0;
 }
 
 bool DemoSystem::setNominalRate(std::uint32_t id, double wanted) {
@@ -199,8 +191,7 @@ std::unique_ptr<CaptureStream> DemoSystem::openCapture(std::uint32_t device, Ren
 }
 
 std::pair<int, double> DemoSystem::defaultOutput() {
-    std::lock_guard guard(lock);
-    return {2, static_cast<double>(rate)};
+    return {2, static_cast<double>(rate.load())};
 }
 
 PlaybackResult DemoSystem::openPlayback(const AudioDev* device, int channels, PullFn pull,
@@ -213,25 +204,16 @@ PlaybackResult DemoSystem::openPlayback(const AudioDev* device, int channels, Pu
 }
 
 void DemoSystem::unplug() {
-    {
-        std::lock_guard guard(lock);
-        present = false;
-    }
+    present.store(false);
     notify(AudioChange::configuration);
 }
 
 void DemoSystem::plugIn() {
-    {
-        std::lock_guard guard(lock);
-        present = true;
-    }
+    present.store(true);
     notify(AudioChange::configuration);
 }
 
 void DemoSystem::changeRate(int hz) {
-    {
-        std::lock_guard guard(lock);
-        rate = hz;
-    }
+    rate.store(hz);
     notify(AudioChange::rate);
 }

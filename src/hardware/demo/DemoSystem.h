@@ -1,12 +1,12 @@
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "hardware/AudioSystem.h"
+#include "hardware/CallbackSlot.h"
 
 class DemoCapture;
 class DemoPlayback;
@@ -17,7 +17,8 @@ class DemoPlayback;
 // silence) and inputs 19 and 20 carrying back what is played on outputs 1
 // and 2. Its own clock thread delivers 256-frame buffers at real-time pace,
 // pulling the headphones and then rendering the capture, as duplex hardware
-// would.
+// would. The clock thread takes no lock: its streams are handed to it
+// through callback slots and its device state through atomics.
 class DemoSystem final : public AudioSystem {
 public:
     struct Options {
@@ -59,21 +60,20 @@ private:
     friend class DemoPlayback;
 
     void run();
-    void tick();  // one buffer; under `lock`
+    void tick();  // one buffer, on the clock thread (or the stepping one)
     float sample(int input, std::int64_t frame);
 
     const Options options;
-    std::mutex lock;  // guards everything below; held by the clock for one buffer
-    bool present = true;
-    int rate;
-    DemoCapture* capture = nullptr;
-    DemoPlayback* playback = nullptr;
+    std::atomic<bool> present{true};
+    std::atomic<int> rate;
+    CallbackSlot<DemoCapture> capture;
+    CallbackSlot<DemoPlayback> playback;
+    std::atomic<bool> stopping{false};
+
+    // The clock thread's own.
     std::int64_t frame = 0;
     std::uint32_t noise = 0x9E3779B9u;
     std::vector<std::vector<float>> in, out;  // one buffer per input and per output
     std::vector<const float*> inPtrs;
-    std::vector<float*> outPtrs;
-    bool stopping = false;
-    std::condition_variable wake;
     std::thread clock;
 };

@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <cerrno>
 
+#include "hardware/RealtimeScope.h"
 #include "hardware/jack/JackSystem.h"
 
 namespace {
@@ -82,6 +83,7 @@ JackCapture::~JackCapture() {
 }
 
 int JackCapture::process(jack_nframes_t frames, void* self) {
+    RealtimeScope realtime;
     auto* cap = static_cast<JackCapture*>(self);
     for (std::size_t i = 0; i < cap->ports.size(); ++i) {
         cap->buffers[i] = static_cast<const float*>(jack_port_get_buffer(cap->ports[i], frames));
@@ -149,6 +151,7 @@ JackPlayback::~JackPlayback() {
 }
 
 int JackPlayback::process(jack_nframes_t frames, void* self) {
+    RealtimeScope realtime;
     auto* out = static_cast<JackPlayback*>(self);
     for (std::size_t i = 0; i < out->ports.size(); ++i) {
         out->buffers[i] = static_cast<float*>(jack_port_get_buffer(out->ports[i], frames));
