@@ -63,6 +63,18 @@ TEST(Processing, PeaksMixGainAndClipping) {
     EXPECT_FLOAT_EQ(RoomEngineProbe::rawPeaks(engine)[0], 1.5f);  // the input peak is not clipped
     EXPECT_FLOAT_EQ(drain(engine).back(), -1.0f);
 
+    // The meters see the largest peak since they last looked, not only the
+    // last buffer's: a short over between two ticks is never missed.
+    loud.fill(0, 0.9f);
+    loud.into(engine);
+    loud.fill(0, 0.1f);
+    loud.into(engine);
+    EXPECT_FLOAT_EQ(RoomEngineProbe::rawMixPeak(engine), 0.9f);
+    loud.into(engine);
+    EXPECT_FLOAT_EQ(RoomEngineProbe::rawPeaks(engine)[0], 0.1f);
+    EXPECT_FLOAT_EQ(RoomEngineProbe::rawMonPeak(engine), 0.1f);
+    drain(engine);
+
     // No input armed: silent mix and silent headphones.
     RoomEngineProbe::start(engine, 2, 48000);
     loud.into(engine);

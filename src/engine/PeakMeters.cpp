@@ -5,22 +5,36 @@
 void PeakMeters::resize(int channels) {
     capacity = std::max(channels, 0);
     peaks = std::make_unique<std::atomic<float>[]>(static_cast<std::size_t>(capacity));
-    for (int c = 0; c < capacity; ++c) peaks[c].store(0.0f, std::memory_order_relaxed);
+    for (int c = 0; c < capacity; ++c) peaks[c].store(kNone, std::memory_order_relaxed);
+    held.assign(static_cast<std::size_t>(capacity), 0.0f);
     count.store(capacity, std::memory_order_relaxed);
+}
+
+void PeakMeters::raise(std::atomic<float>& peak, float value) {
+    // Peaks are never negative, so the first value after a take always wins.
+    float seen = peak.load(std::memory_order_relaxed);
+    while (value > seen && !peak.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
+    }
 }
 
 void PeakMeters::publish(const float* values, int n, float mix, float monitor) {
     n = std::min(n, capacity);
-    for (int c = 0; c < n; ++c) peaks[c].store(values[c], std::memory_order_relaxed);
+    for (int c = 0; c < n; ++c) raise(peaks[c], values[c]);
     count.store(n, std::memory_order_relaxed);
-    mixPeak.store(mix, std::memory_order_relaxed);
-    monitorPeak.store(monitor, std::memory_order_relaxed);
+    raise(mixPeak, mix);
+    raise(monitorPeak, monitor);
 }
 
-void PeakMeters::read(std::vector<float>& channels, float& mix, float& monitor) const {
+float PeakMeters::take(std::atomic<float>& peak, float& last) {
+    const float value = peak.exchange(kNone, std::memory_order_relaxed);
+    if (value != kNone) last = value;
+    return last;
+}
+
+void PeakMeters::take(std::vector<float>& channels, float& mix, float& monitor) {
     const int n = std::min(count.load(std::memory_order_relaxed), capacity);
     channels.resize(static_cast<std::size_t>(n));
-    for (int c = 0; c < n; ++c) channels[c] = peaks[c].load(std::memory_order_relaxed);
-    mix = mixPeak.load(std::memory_order_relaxed);
-    monitor = monitorPeak.load(std::memory_order_relaxed);
+    for (int c = 0; c < n; ++c) channels[c] = take(peaks[c], held[c]);
+    mix = take(mixPeak, heldMix);
+    monitor = take(monitorPeak, heldMonitor);
 }

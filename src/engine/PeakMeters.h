@@ -5,7 +5,9 @@
 #include <vector>
 
 // Peaks from the audio thread to the main thread's meters: relaxed atomics,
-// no lock. The audio thread publishes after every buffer; the tick reads.
+// no lock. Each value is the largest since the tick last took it, so a peak
+// between two ticks is never lost; a tick that finds no buffer processed
+// since the last one keeps the last values (meters hold while capture stops).
 class PeakMeters {
 public:
     // Main thread, while no buffer is processed: room for `channels` peaks.
@@ -14,13 +16,23 @@ public:
     // Audio thread: the peaks of one buffer (`count` channels).
     void publish(const float* peaks, int count, float mix, float monitor);
 
-    // Main thread: the latest peaks (as many as the last buffer had).
-    void read(std::vector<float>& channels, float& mix, float& monitor) const;
+    // Main thread: the largest peaks since the last take (as many channels
+    // as the last buffer had), and starts a new interval.
+    void take(std::vector<float>& channels, float& mix, float& monitor);
 
 private:
+    static constexpr float kNone = -1.0f;  // no buffer since the last take
+
+    static void raise(std::atomic<float>& peak, float value);
+    static float take(std::atomic<float>& peak, float& held);
+
     std::unique_ptr<std::atomic<float>[]> peaks;
     int capacity = 0;
     std::atomic<int> count{0};
-    std::atomic<float> mixPeak{0.0f};
-    std::atomic<float> monitorPeak{0.0f};
+    std::atomic<float> mixPeak{kNone};
+    std::atomic<float> monitorPeak{kNone};
+    // Main thread: what the last take found, shown again while nothing is new.
+    std::vector<float> held;
+    float heldMix = 0.0f;
+    float heldMonitor = 0.0f;
 };

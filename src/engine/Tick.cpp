@@ -13,7 +13,7 @@ float decayed(float raw, float shown) {
 
 void RoomEngine::tick() {
     float mix = 0.0f, mon = 0.0f;
-    meters.read(peaks, mix, mon);
+    meters.take(peaks, mix, mon);
     assign(monPeak_, decayed(mon, monPeak_));
     QStringList soloed;
     for (const Channel& ch : channels_) {

@@ -44,19 +44,19 @@ struct RoomEngineProbe {
     static std::vector<float> rawPeaks(RoomEngine& e) {
         std::vector<float> peaks;
         float mix, mon;
-        e.meters.read(peaks, mix, mon);
+        e.meters.take(peaks, mix, mon);
         return peaks;
     }
     static float rawMixPeak(RoomEngine& e) {
         std::vector<float> peaks;
         float mix, mon;
-        e.meters.read(peaks, mix, mon);
+        e.meters.take(peaks, mix, mon);
         return mix;
     }
     static float rawMonPeak(RoomEngine& e) {
         std::vector<float> peaks;
         float mix, mon;
-        e.meters.read(peaks, mix, mon);
+        e.meters.take(peaks, mix, mon);
         return mon;
     }
     // The length of the last tone asked for, in frames.
