@@ -5,6 +5,10 @@
 // recorder's own (the server's is not counted for either). Server xruns are
 // counted by a watching client during each recording.
 //
+// HeadphoneRoundTrip: a probe clicks into tessaly:in_1 and listens on the
+// first headphone port; the round trip includes the probe's own loop (one
+// period), so what Tessaly adds is the rest.
+//
 // TESSALY_BENCH_SECONDS shortens the recordings (default 60);
 // TESSALY_BENCH_DIR chooses the folder (default: /tmp/tessaly-bench).
 #include <benchmark/benchmark.h>
@@ -15,11 +19,13 @@
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "hardware/jack/JackSystem.h"
+#include "support/ClickProbe.h"
 #include "support/EngineProbe.h"
 #include "support/JackServer.h"
 
@@ -139,8 +145,37 @@ void BM_JackRec(benchmark::State& state) {
     QFile::remove(QString::fromLocal8Bit(file));
 }
 
+void BM_HeadphoneRoundTrip(benchmark::State& state) {
+    QSettings(QStringLiteral("Tessaly"), QStringLiteral("Tessaly")).clear();
+    RoomEngine engine;
+    engine.boot();
+    runEvents(0.5);
+    if (!engine.running()) {
+        state.SkipWithError("the engine did not start on the bench server");
+        return;
+    }
+    for (int i = 1; i < engine.channels().size(); ++i) engine.setArmed(i, false);
+    constexpr int kClicks = 40;
+    long trips[kClicks] = {};
+    jack_nframes_t period = 0;
+    for (auto _ : state) {
+        ClickProbe probe("tessaly:in_1", "tessaly:out_1");
+        period = probe.period;
+        while (probe.heard < kClicks) runEvents(0.1);
+        std::copy_n(probe.trips, kClicks, trips);
+    }
+    std::sort(trips, trips + kClicks);
+    const double median = static_cast<double>(trips[kClicks / 2]);
+    state.counters["round_trip_ms"] = median * 1000.0 / 48000.0;
+    state.counters["round_trip_periods"] = median / period;
+    state.counters["added_periods"] = median / period - 1.0;
+    state.counters["slowest_periods"] = static_cast<double>(trips[kClicks - 1]) / period;
+    engine.stopEngine();
+}
+
 }  // namespace
 
+BENCHMARK(BM_HeadphoneRoundTrip)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_Tessaly)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_JackRec)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 

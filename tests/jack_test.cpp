@@ -4,6 +4,7 @@
 
 #include "hardware/AudioDevices.h"
 #include "hardware/jack/JackSystem.h"
+#include "support/ClickProbe.h"
 #include "support/JackServer.h"
 #include "support/RecordingFixture.h"
 #include "ui/ChannelRow.h"
@@ -106,6 +107,18 @@ TEST_F(Jack, RecordsWhatAClientPlaysIntoAnInput) {
     const SndRead in4 = readWithSndfile(inTake("Input 4 - Dec 5 - 2.15.07 PM.wav"));
     EXPECT_EQ(in4.info.frames, in3.info.frames);
     EXPECT_TRUE(std::all_of(in4.samples.begin(), in4.samples.end(), [](int s) { return s == 0; }));
+}
+
+// The headphone feed leaves in the cycle its input was captured in: a click
+// into the first input comes back on the first headphone port after one
+// period, the probe's own loop, and not a frame later.
+TEST_F(Jack, TheHeadphonesAddNoPeriod) {
+    boot(48000);
+    for (int i = 1; i < engine.channels().size(); ++i) engine.setArmed(i, false);
+    ClickProbe probe("tessaly:in_1", "tessaly:out_1");
+    ASSERT_TRUE(probe.connected);
+    ASSERT_TRUE(waitFor([&] { return probe.heard >= 10; }));
+    for (int k = 0; k < 10; ++k) EXPECT_EQ(probe.trips[k], probe.period) << "click " << k;
 }
 
 TEST_F(Jack, AServerThatDiesMidTakeLeavesExactFiles) {

@@ -33,6 +33,19 @@ TEST(RingBuffer, PlainCopyWrapsAndUnderrunsToSilence) {
     EXPECT_EQ(popped(ring, 3), (V{7, 8, 0}));
 }
 
+TEST(RingBuffer, TheReaderNeverLagsMoreThanTwoPushes) {
+    RingBuffer ring(100);
+    for (float s = 0; s < 5; ++s) ring.push(V{s * 10, s * 10 + 1});
+    EXPECT_EQ(popped(ring, 3), (V{40, 41, 0}));  // five pushes behind: only the latest is kept
+    ring.push(V{1, 2});
+    ring.push(V{3, 4});
+    EXPECT_EQ(popped(ring, 4), (V{1, 2, 3, 4}));  // two pushes behind is still in time
+    ring.push(V{5, 6});
+    ring.push(V{7, 8});
+    ring.catchUp();  // an output that starts takes the newest samples
+    EXPECT_EQ(popped(ring, 3), (V{7, 8, 0}));
+}
+
 TEST(RingBuffer, ResamplingInterpolatesAndKeepsOneSampleBehind) {
     RingBuffer ring(8);
     ring.push(V{0, 1, 2, 3});
@@ -52,33 +65,35 @@ TEST(RingBuffer, ResamplingInterpolatesAndKeepsOneSampleBehind) {
 }
 
 // Bulk pushes must leave exactly what storing sample by sample leaves, for
-// every length against every fill level, across the wrap.
+// every length against every fill level, across the wrap; and a reader more
+// than two pushes behind starts again from the latest push.
 TEST(RingBuffer, BulkPushMatchesSampleBySampleStore) {
     std::mt19937 rng(7);
     for (int trial = 0; trial < 400; ++trial) {
         const int cap = 1 + static_cast<int>(rng() % 9);
         RingBuffer ring(cap);
-        std::vector<float> model;  // oldest first, at most cap
-        float next = 1;
+        V all;  // every sample pushed
+        std::size_t readAt = 0, latest = 0;
         for (int step = 0; step < 6; ++step) {
             const int n = static_cast<int>(rng() % static_cast<unsigned>(2 * cap + 2));
             V chunk;
-            for (int i = 0; i < n; ++i) chunk.push_back(next++);
+            for (int i = 0; i < n; ++i) chunk.push_back(static_cast<float>(all.size() + 1 + i));
             ring.push(chunk);
-            for (float s : chunk) {
-                model.push_back(s);
-                if (static_cast<int>(model.size()) > cap) model.erase(model.begin());
-            }
-            ASSERT_EQ(ring.stored(), static_cast<int>(model.size()));
+            all.insert(all.end(), chunk.begin(), chunk.end());
+            if (n > 0) latest = static_cast<std::size_t>(n);
+            // The model: more than two pushes behind keeps the latest; the
+            // store keeps at most `cap`.
+            if (all.size() - readAt > 2 * latest) readAt = all.size() - latest;
+            readAt = std::max(readAt, all.size() - std::min<std::size_t>(all.size(), cap));
+            ASSERT_EQ(ring.stored(), static_cast<int>(all.size() - readAt));
             const int take = static_cast<int>(rng() % static_cast<unsigned>(cap + 1));
             const V got = popped(ring, take);
             for (int i = 0; i < take; ++i) {
-                const float want =
-                    i < static_cast<int>(model.size()) ? model[static_cast<std::size_t>(i)] : 0.0f;
-                ASSERT_EQ(got[static_cast<std::size_t>(i)], want) << "trial " << trial;
+                const std::size_t at = readAt + static_cast<std::size_t>(i);
+                ASSERT_EQ(got[static_cast<std::size_t>(i)], at < all.size() ? all[at] : 0.0f)
+                    << "trial " << trial;
             }
-            model.erase(model.begin(),
-                        model.begin() + std::min<long>(take, static_cast<long>(model.size())));
+            readAt = std::min(all.size(), readAt + static_cast<std::size_t>(take));
         }
     }
 }

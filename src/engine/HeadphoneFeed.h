@@ -20,4 +20,5 @@ struct HeadphoneFeed {
     RingBuffer& ring;
     const double ratio;
     std::vector<float> scratch;
+    bool started = false;  // output thread: the first pull takes the newest samples
 };

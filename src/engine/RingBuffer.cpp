@@ -10,7 +10,17 @@ RingBuffer::RingBuffer(int frames) : cap(frames) {
 }
 
 std::int64_t RingBuffer::backlog(std::uint64_t written, std::uint64_t read) const {
-    return static_cast<std::int64_t>(std::min<std::uint64_t>(written - read, cap));
+    const std::uint64_t latest = lastPush.load(std::memory_order_relaxed);
+    std::uint64_t behind = written - read;
+    if (behind > 2 * latest) behind = latest;
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(behind, cap));
+}
+
+void RingBuffer::catchUp() {
+    const std::uint64_t w = writePos.load(std::memory_order_acquire);
+    const std::uint64_t keep =
+        std::min<std::uint64_t>(lastPush.load(std::memory_order_relaxed), cap);
+    readPos.store(w - std::min(keep, w), std::memory_order_relaxed);
 }
 
 int RingBuffer::stored() const {
@@ -22,6 +32,7 @@ void RingBuffer::push(std::span<const float> samples) {
     // Only the last `cap` samples can survive; the reader learns from the
     // write position which of the older ones were overwritten.
     const std::uint64_t n = samples.size();
+    if (n == 0) return;
     const std::uint64_t kept = std::min<std::uint64_t>(n, cap);
     const float* src = samples.data() + (n - kept);
     const std::uint64_t w = writePos.load(std::memory_order_relaxed);
@@ -30,6 +41,7 @@ void RingBuffer::push(std::span<const float> samples) {
         buf[at].store(src[i], std::memory_order_relaxed);
         if (++at == static_cast<std::uint64_t>(cap)) at = 0;
     }
+    lastPush.store(n, std::memory_order_relaxed);
     writePos.store(w + n, std::memory_order_release);
 }
 

@@ -11,10 +11,14 @@
 // interpolation. A writer that runs ahead overwrites the oldest samples; a
 // reader that runs dry outputs silence and never repeats old samples.
 //
+// The reader never lags more than two pushes behind the writer: when it does
+// (it started late, or runs slower), it skips ahead to the latest push. A
+// headphone delay of a whole ring would be of no use to a performer.
+//
 // Contract: one pushing thread and one popping thread, no lock, no
 // allocation. Positions only grow: the writer never moves the reader; the
-// reader finds the oldest sample still stored from the writer's position and
-// skips ahead to it. The store is allocated and zeroed at construction.
+// reader finds the oldest sample it may still use from the writer's position
+// and skips ahead to it. The store is allocated and zeroed at construction.
 class RingBuffer {
 public:
     // `frames` is the capacity in samples; it must be at least 1.
@@ -27,6 +31,10 @@ public:
     // `ratio` stored samples per output sample (1.0 is a plain copy).
     void pop(float* into, int frames, double ratio = 1.0);
 
+    // Output thread: drops everything but the latest push, so that the next
+    // pop starts with the newest samples (when the output starts).
+    void catchUp();
+
     int capacity() const { return cap; }
     // Samples the reader has still to take (exact while neither side runs).
     int stored() const;
@@ -34,6 +42,7 @@ public:
     double fraction() const { return frac; }
 
 private:
+    // What the reader may still take, from the two positions.
     std::int64_t backlog(std::uint64_t written, std::uint64_t read) const;
 
     const int cap;
@@ -41,6 +50,7 @@ private:
     // writer reads newer samples rather than torn ones.
     std::unique_ptr<std::atomic<float>[]> buf;
     alignas(64) std::atomic<std::uint64_t> writePos{0};  // samples ever pushed
+    std::atomic<std::uint64_t> lastPush{0};              // samples in the latest push
     alignas(64) std::atomic<std::uint64_t> readPos{0};   // samples ever consumed or skipped
     double frac = 0.0;  // reader only: position between the oldest sample and the next
 };

@@ -1,65 +1,46 @@
 #pragma once
 
-#include <jack/jack.h>
-
 #include <QStringList>
-#include <atomic>
 #include <memory>
-#include <vector>
 
 #include "hardware/AudioSystem.h"
 
+class JackClient;
 class JackSystem;
 
-// Our capture client: one input port per capture port of the device
-// ("in_1" …), connected one to one; its process callback hands the port
-// buffers to `render` with the callback's frame count.
+// The capture: the "tessaly" client's input ports ("in_1" …), one per
+// capture port of the device and connected one to one. Destroying it
+// detaches them; the client lives on while the headphones use it.
 class JackCapture final : public CaptureStream {
 public:
     static std::unique_ptr<JackCapture> open(const QStringList& sources, RenderFn render,
                                              void* user, JackSystem& system, CaptureError& error);
     ~JackCapture() override;
 
-    int channels() const override { return static_cast<int>(ports.size()); }
-    double rate() const override { return hz; }
-    std::uint64_t xruns() const override { return xrunCount.load(std::memory_order_relaxed); }
+    std::shared_ptr<JackClient> client() const { return owner; }
+    int channels() const override;
+    double rate() const override;
+    std::uint64_t xruns() const override;
 
 private:
-    JackCapture() = default;
-    static int process(jack_nframes_t frames, void* self);
-    static int xrun(void* self);
-
-    jack_client_t* client = nullptr;
-    std::vector<jack_port_t*> ports;
-    std::vector<const float*> buffers;  // filled each cycle; sized once
-    RenderFn render = nullptr;
-    void* user = nullptr;
-    double hz = 0.0;
-    std::atomic<std::uint64_t> xrunCount{0};
-    JackSystem* system = nullptr;
-    std::uint64_t epoch = 0;  // the system's shutdown count when opened
+    explicit JackCapture(std::shared_ptr<JackClient> c) : owner(std::move(c)) {}
+    std::shared_ptr<JackClient> owner;
 };
 
-// Our headphone client: `channels` output ports ("out_1" …) connected one to
-// one to the device's playback ports, each filled by `pull`.
+// The headphones: output ports ("out_1" …) connected one to one to the
+// device's playback ports. They join the capture's client when there is one,
+// so the feed leaves in the cycle it was captured in; on their own, they
+// get a client of their own, "tessaly-headphones".
 class JackPlayback final : public PlaybackStream {
 public:
-    static std::unique_ptr<JackPlayback> open(const QStringList& targets, int channels, PullFn pull,
+    static std::unique_ptr<JackPlayback> open(std::shared_ptr<JackClient> capture,
+                                              const QStringList& targets, int channels, PullFn pull,
                                               void* user, JackSystem& system, QString& error);
     ~JackPlayback() override;
 
-    bool running() const override { return alive.load(); }
+    bool running() const override;
 
 private:
-    JackPlayback() = default;
-    static int process(jack_nframes_t frames, void* self);
-
-    jack_client_t* client = nullptr;
-    std::vector<jack_port_t*> ports;
-    std::vector<float*> buffers;
-    PullFn pull = nullptr;
-    void* user = nullptr;
-    JackSystem* system = nullptr;
-    std::uint64_t epoch = 0;
-    std::atomic<bool> alive{false};
+    explicit JackPlayback(std::shared_ptr<JackClient> c) : owner(std::move(c)) {}
+    std::shared_ptr<JackClient> owner;
 };

@@ -198,7 +198,9 @@ std::unique_ptr<CaptureStream> JackSystem::openCapture(std::uint32_t device, Ren
         error = {QStringLiteral("find input channels"), 0};
         return nullptr;
     }
-    return JackCapture::open(dev->capture, render, user, *this, error);
+    auto capture = JackCapture::open(dev->capture, render, user, *this, error);
+    if (capture) captureClient = capture->client();
+    return capture;
 }
 
 std::pair<int, double> JackSystem::defaultOutput() {
@@ -217,6 +219,7 @@ PlaybackResult JackSystem::openPlayback(const AudioDev* device, int channels, Pu
             result.deviceError = QStringLiteral("the device is gone");
         }
     }
-    result.stream = JackPlayback::open(targets, channels, pull, user, *this, result.startError);
+    result.stream = JackPlayback::open(captureClient.lock(), targets, channels, pull, user, *this,
+                                       result.startError);
     return result;
 }

@@ -5,10 +5,13 @@
 #include <QStringList>
 #include <atomic>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "hardware/AudioSystem.h"
+
+class JackClient;
 
 // Audio hardware as a JACK server shows it (jackd2, or PipeWire's JACK
 // layer). A device is a client that owns physical audio ports: its capture
@@ -55,7 +58,8 @@ private:
     jack_client_t* client = nullptr;
     std::atomic<bool> gone{false};  // the server shut down under the control client
     std::atomic<std::uint64_t> shutdownCount{0};
-    std::map<QString, std::uint32_t> ids;  // client name → id, stable while we run
+    std::map<QString, std::uint32_t> ids;     // client name → id, stable while we run
+    std::weak_ptr<JackClient> captureClient;  // the headphones join it while it lives
 };
 
 // The ALSA card's name behind a jackd2 port alias such as "alsa_pcm:hw:USB:out1",
