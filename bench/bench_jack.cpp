@@ -17,16 +17,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
+#include "base/Settings.h"
 #include "hardware/jack/JackSystem.h"
+#include "room/RoomEngine.h"
 #include "support/ClickProbe.h"
-#include "support/EngineProbe.h"
 #include "support/JackServer.h"
 
 namespace {
@@ -82,7 +82,7 @@ void runEvents(double forSeconds) {
 }
 
 void BM_Tessaly(benchmark::State& state) {
-    QSettings(QStringLiteral("Tessaly"), QStringLiteral("Tessaly")).clear();
+    Settings().clear();
     RoomEngine engine;
     engine.setRoot(folder());
     engine.boot();
@@ -146,7 +146,7 @@ void BM_JackRec(benchmark::State& state) {
 }
 
 void BM_HeadphoneRoundTrip(benchmark::State& state) {
-    QSettings(QStringLiteral("Tessaly"), QStringLiteral("Tessaly")).clear();
+    Settings().clear();
     RoomEngine engine;
     engine.boot();
     runEvents(0.5);

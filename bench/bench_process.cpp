@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/RoomEngine.h"
-#include "support/EngineProbe.h"
+#include "engine/BufferProcessor.h"
+#include "recording/BlockQueue.h"
 
 namespace {
 
@@ -15,13 +15,14 @@ void BM_Process(benchmark::State& state) {
     const int channels = static_cast<int>(state.range(0));
     const int frames = static_cast<int>(state.range(1));
     const bool recording = state.range(2) != 0;
-    RoomEngine engine;
-    std::vector<bool> armed(static_cast<std::size_t>(channels), false);
-    for (int i = 0; i < channels && i < 8; ++i) armed[static_cast<std::size_t>(i)] = true;
-    RoomEngineProbe::start(engine, channels, 48000, armed);
-    // While recording, the file thread drains the blocks; with no file open it
-    // writes nothing, so this measures the audio side only.
-    RoomEngineProbe::setRecording(engine, recording);
+    BlockQueue blocks;
+    BufferProcessor processor(blocks);
+    processor.prepare(channels);
+    AudioControls controls{channels, 48000, {}, {}, recording};
+    controls.armed.assign(static_cast<std::size_t>(channels), 0);
+    controls.solo.assign(static_cast<std::size_t>(channels), 0);
+    for (int i = 0; i < channels && i < 8; ++i) controls.armed[static_cast<std::size_t>(i)] = 1;
+    processor.publish(controls);
 
     // One buffer per channel, each starting on a cache line, as JACK's port
     // buffers do: otherwise the heap's layout decides the result.
@@ -42,13 +43,13 @@ void BM_Process(benchmark::State& state) {
     }
     std::int64_t n = 0;
     for (auto _ : state) {
-        engine.process(ptrs.data(), channels, frames);
+        processor.process(ptrs.data(), channels, frames);
         benchmark::ClobberMemory();
-        if (recording && ++n % 256 == 0) {
-            // Far faster than real time: let the file thread catch up, untimed,
-            // so that blocks are copied rather than dropped.
+        if (recording && ++n % 64 == 0) {
+            // Far faster than real time: take the blocks as the file thread
+            // would, untimed, so that they are copied rather than dropped.
             state.PauseTiming();
-            RoomEngineProbe::onFiles(engine, [](TakeFiles&) {});
+            for (auto b = blocks.tryRead(); !b.empty(); b = blocks.tryRead()) blocks.endRead();
             state.ResumeTiming();
         }
     }
@@ -56,7 +57,7 @@ void BM_Process(benchmark::State& state) {
     state.counters["per_channel_frame"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * channels * frames,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["dropped_blocks"] = static_cast<double>(engine.droppedBlocks());
+    state.counters["dropped_blocks"] = static_cast<double>(blocks.droppedBlocks());
 }
 
 }  // namespace

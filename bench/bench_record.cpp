@@ -14,6 +14,8 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/BufferProcessor.h"
+#include "recording/TakeRecorder.h"
 #include "support/Feed.h"
 
 namespace {
@@ -35,12 +37,15 @@ QString benchFolder() {
 }
 
 void record(benchmark::State& state, double audioSeconds, bool realTime) {
-    RoomEngine engine;
-    engine.setRoot(benchFolder());
-    QStringList names;
-    for (int i = 1; i <= kChannels; ++i) names << QString("In %1").arg(i);
-    RoomEngineProbe::open(engine, "bench", names, kRate);
-    for (int i = 0; i < kChannels; ++i) engine.setArmed(i, true);
+    // The processor and the take recorder, as the engine wires them.
+    TakeRecorder recorder(Clock::system(), {});
+    BufferProcessor processor(recorder.blocks());
+    processor.prepare(kChannels);
+    recorder.prepare(kChannels, kRate);
+    AudioControls controls{kChannels, kRate, std::vector<std::uint8_t>(kChannels, 1),
+                           std::vector<std::uint8_t>(kChannels, 0)};
+    std::vector<TakeInput> inputs;
+    for (int i = 0; i < kChannels; ++i) inputs.push_back({i, QString("In %1").arg(i + 1)});
     // One buffer of signal made in advance, so that only the recorder is measured.
     std::vector<std::vector<float>> data(kChannels, std::vector<float>(kFrames));
     std::vector<const float*> ptrs;
@@ -51,29 +56,33 @@ void record(benchmark::State& state, double audioSeconds, bool realTime) {
     const int buffers = static_cast<int>(audioSeconds * kRate / kFrames);
     double cpu = 0;
     for (auto _ : state) {
-        engine.record();
+        recorder.start(benchFolder(), std::nullopt, inputs, kRate);
+        controls.recording = true;
+        processor.publish(controls);
         const double cpuBefore = cpuSeconds();
         auto next = std::chrono::steady_clock::now();
         for (int b = 0; b < buffers; ++b) {
-            engine.process(ptrs.data(), kChannels, kFrames);
+            processor.process(ptrs.data(), kChannels, kFrames);
             if (realTime) {
                 next += std::chrono::microseconds(kFrames * 1'000'000LL / kRate);
                 std::this_thread::sleep_until(next);
             } else if (b % 500 == 499) {
                 // About 1.3 s of audio, far less than the ring holds: wait for the disk.
-                RoomEngineProbe::onFiles(engine, [](TakeFiles&) {});
+                recorder.settle();
             }
         }
-        engine.stopRecording();
+        controls.recording = false;
+        processor.publish(controls);
+        recorder.stop(benchFolder());
         cpu = cpuSeconds() - cpuBefore;
         state.PauseTiming();
-        QDir(engine.recordingFolder()).removeRecursively();
+        QDir(recorder.folder()).removeRecursively();
         state.ResumeTiming();
     }
     const double written = static_cast<double>(buffers) * kFrames / kRate;  // seconds of audio
     state.counters["channel_hours_per_cpu_s"] = kChannels * written / 3600.0 / cpu;
     state.counters["cpu_percent_at_real_time"] = 100.0 * cpu / written;
-    state.counters["dropped_blocks"] = static_cast<double>(engine.droppedBlocks());
+    state.counters["dropped_blocks"] = static_cast<double>(recorder.droppedBlocks());
 }
 
 void BM_Record64x96k_FastAsPossible(benchmark::State& state) {

@@ -6,16 +6,19 @@
 #include <QTemporaryDir>
 
 #include "link/LinkMessages.h"
-#include "support/EngineProbe.h"
+#include "room/RoomEngine.h"
+#include "support/FakeAudio.h"
 
 namespace {
 
 void BM_StatusMessage(benchmark::State& state) {
     const int channels = static_cast<int>(state.range(0));
+    auto audio = std::make_unique<FakeAudio>();
+    audio->list = {{1, "Bench Interface", "bench", channels, 2}};
+    AudioSystem::install(std::move(audio));
     RoomEngine engine;
-    QStringList names;
-    for (int i = 1; i <= channels; ++i) names << QString("Input %1").arg(i);
-    RoomEngineProbe::open(engine, "bench", names);
+    engine.refreshDevices();
+    engine.startEngine();
     for (int i = 0; i < channels; i += 3) engine.setName(i, QString("Vocal mic %1").arg(i));
     std::size_t bytes = 0;
     for (auto _ : state) {

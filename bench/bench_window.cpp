@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "engine/RoomEngine.h"
 #include "hardware/demo/DemoSystem.h"
+#include "room/RoomEngine.h"
 #include "ui/RootView.h"
 
 namespace {
@@ -34,7 +34,7 @@ void BM_Window64Inputs(benchmark::State& state) {
     const double seconds = s > 0 ? s : 10;
     AudioSystem::install(std::make_unique<DemoSystem>(DemoSystem::Options{64, 20, 48000}));
     RoomEngine engine;
-    RootView view(engine);
+    RootView view(engine, engine);
     view.resize(1000, 600);
     view.show();
     engine.boot();

@@ -26,10 +26,8 @@ protected:
         QDir().mkpath(home.path() + "/config/Tessaly");
         QDir().mkpath(home.path() + "/runtime");
     }
-    void setting(const QString& key, const QString& value) {
-        QSettings s(home.path() + "/config/Tessaly/Tessaly.conf", QSettings::IniFormat);
-        s.setValue(key, value);
-    }
+    // The child's own settings.
+    Settings settings() const { return Settings(home.path() + "/config/Tessaly/Tessaly.conf"); }
     QProcessEnvironment environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home.path());
@@ -179,7 +177,7 @@ TEST_F(Program, HeadlessStopsWithItsParent) {
 
 TEST_F(Program, SignalsEndATakeCleanlyInEveryMode) {
     ControlRoom room;
-    setting("server", room.address());
+    settings().setServer(room.address());
     const std::pair<QStringList, int> runs[] = {
         {{"-headless", "--backend", "demo"}, SIGTERM},
         {{"-headless", "--backend", "demo"}, SIGINT},
@@ -189,7 +187,7 @@ TEST_F(Program, SignalsEndATakeCleanlyInEveryMode) {
     int connections = 0;
     for (const auto& [args, signal] : runs) {
         const QString root = home.path() + QString("/takes-%1").arg(++connections);
-        setting("rootPath", root);
+        settings().setRootPath(root);
         QProcess p;
         launch(p, args);
         ASSERT_TRUE(waitUntil([&] { return room.connections() == connections; }))
@@ -222,9 +220,7 @@ TEST_F(Program, ASecondLaunchShowsTheRunningWindow) {
 class QuitRule : public RecordingTest {};
 
 TEST_F(QuitRule, AskingBeforeStoppingATake) {
-    auto owned = std::make_unique<FakeAudio>();
-    owned->list = {{1, "Scarlett 2i2", "uid-1", 2, 2}};
-    AudioSystem::install(std::move(owned));
+    audio->list = {{1, "Scarlett 2i2", "uid-1", 2, 2}};
     engine.refreshDevices();
     engine.startEngine();
     MainWindow window(engine);

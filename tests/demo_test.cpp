@@ -1,4 +1,5 @@
 // The simulated interface drives the real engine from its own clock thread.
+#include "channels/Labels.h"
 #include "hardware/InputCapture.h"
 #include "hardware/demo/DemoSystem.h"
 #include "support/RecordingFixture.h"
@@ -14,7 +15,7 @@ protected:
         engine.boot();
         ASSERT_TRUE(waitFor([&] { return engine.running(); }));
     }
-    void TearDown() override { engine.stopEngine(); }
+
     // Lets the interface deliver for about `seconds`.
     void play(double seconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -141,20 +142,25 @@ TEST_F(Demo, ARateChangeMidTakeContinuesAsANewTakeAtTheNewRate) {
 }
 
 TEST_F(Demo, TheToneComesBackOnInputs19And20AndMetersHoldAfterStop) {
+    Labels unarmed;  // a silent mix from the start
+    for (int i = 0; i < 8; ++i) unarmed[i] = {QString(), false};
+    Settings().setLabels(DemoSystem::uid(), encodeLabels(unarmed));
     start();
-    for (int i = 0; i < 8; ++i) engine.setArmed(i, false);  // a silent mix
     play(0.2);
-    EXPECT_EQ(RoomEngineProbe::rawPeaks(engine)[18], 0.0f);
+    engine.tick();
+    EXPECT_EQ(engine.channels()[18].peak, 0.0f);
     engine.testTone(0.5);
     play(0.25);
-    const auto during = RoomEngineProbe::rawPeaks(engine);
-    EXPECT_NEAR(during[18], 0.25f, 0.01f);
-    EXPECT_NEAR(during[19], 0.25f, 0.01f);
-    EXPECT_GT(during[0], 0.4f);  // the first input's tone, armed or not
+    engine.tick();
+    EXPECT_NEAR(engine.channels()[18].peak, 0.25f, 0.01f);
+    EXPECT_NEAR(engine.channels()[19].peak, 0.25f, 0.01f);
+    EXPECT_GT(engine.channels()[0].peak, 0.4f);  // the first input's tone, armed or not
 
     engine.stopEngine();
-    const auto last = RoomEngineProbe::rawPeaks(engine);
-    for (int t = 0; t < 20; ++t) RoomEngineProbe::tick(engine);
+    engine.tick();
+    std::vector<float> last;
+    for (const Channel& ch : engine.channels()) last.push_back(ch.peak);
+    for (int t = 0; t < 20; ++t) engine.tick();
     for (std::size_t i = 0; i < last.size(); ++i) {
         EXPECT_EQ(engine.channels()[static_cast<qsizetype>(i)].peak, last[i]) << i;
     }

@@ -52,7 +52,7 @@ protected:
         for (int b = 0; b < buffers; ++b) {
             demo->step(1);
             clock.advance(DemoSystem::bufferFrames / 48000.0);
-            if (++played % 10 == 0) RoomEngineProbe::tick(engine);
+            if (++played % 10 == 0) engine.tick();
         }
     }
     void message(const char* when) {

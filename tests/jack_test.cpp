@@ -82,7 +82,7 @@ TEST_F(Jack, RecordsWhatAClientPlaysIntoAnInput) {
     SineSource sine("tessaly:in_3");
     ASSERT_TRUE(sine.connected);
     play(1.0);
-    RoomEngineProbe::tick(engine);
+    engine.tick();
     EXPECT_NEAR(engine.channels()[2].peak, 0.5f, 0.01f);
     EXPECT_EQ(engine.channels()[3].peak, 0.0f);
     engine.stopRecording();
@@ -141,7 +141,7 @@ TEST_F(Jack, AServerAt44100GivesTheRateWarning) {
 }
 
 TEST_F(Jack, TheWindowRunsOnJack) {
-    RootView view(engine);
+    RootView view(engine, engine);
     view.resize(1000, 600);
     view.show();
     boot(48000);

@@ -1,14 +1,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "recording/Labels.h"
+#include "channels/Labels.h"
 #include "support/RecordingFixture.h"
 
 namespace {
-
-QSettings store() {
-    return QSettings(QStringLiteral("Tessaly"), QStringLiteral("Tessaly"));
-}
 
 QStringList inputNames(int n) {
     QStringList names;
@@ -21,8 +17,7 @@ QStringList inputNames(int n) {
 using Labelled = RecordingTest;
 
 TEST_F(Labelled, NamesAndArmedFlagsComeBackPerInterface) {
-    RoomEngineProbe::setInputUID(engine, "scarlett-A");
-    RoomEngineProbe::open(engine, "scarlett-A", inputNames(12));
+    open(inputNames(12), "scarlett-A");
     for (const Channel& ch : engine.channels()) {
         EXPECT_EQ(ch.armed, ch.id < 8);
         EXPECT_EQ(ch.name, ch.hwName);
@@ -32,7 +27,7 @@ TEST_F(Labelled, NamesAndArmedFlagsComeBackPerInterface) {
     engine.setName(1, "");
 
     // The stored document: one compact object keyed by channel id.
-    const QByteArray stored = store().value("labels:scarlett-A").toByteArray();
+    const QByteArray stored = Settings().labels("scarlett-A");
     EXPECT_TRUE(stored.startsWith("{\"") && !stored.contains('\n'));  // compact
     const QJsonObject doc = QJsonDocument::fromJson(stored).object();
     EXPECT_EQ(doc.size(), 12);
@@ -40,18 +35,24 @@ TEST_F(Labelled, NamesAndArmedFlagsComeBackPerInterface) {
     EXPECT_EQ(doc["1"].toObject(), (QJsonObject{{"name", ""}, {"armed", true}}));
     EXPECT_EQ(doc["9"].toObject(), (QJsonObject{{"name", "In 10"}, {"armed", true}}));
 
+    // Another run of the program on the same interface, then on others.
     RoomEngine restarted(clock);
-    RoomEngineProbe::open(restarted, "scarlett-A", inputNames(12));
+    auto startOn = [&](const QString& uid, int inputs) {
+        audio->list = {{1, "Test Interface", uid, inputs, 2}};
+        restarted.refreshDevices();
+        restarted.startEngine();
+    };
+    startOn("scarlett-A", 12);
     EXPECT_EQ(restarted.channels()[0].name, "Kick");
     EXPECT_EQ(restarted.channels()[1].name, "");
     EXPECT_EQ(restarted.channels()[1].displayName(), "In 2");
     EXPECT_TRUE(restarted.channels()[9].armed);
     EXPECT_FALSE(restarted.channels()[10].armed);
     // Another interface does not inherit them; labels of inputs it lacks are ignored.
-    RoomEngineProbe::open(restarted, "scarlett-B", inputNames(2));
+    startOn("scarlett-B", 2);
     EXPECT_EQ(restarted.channels()[0].name, "In 1");
-    store().setValue("labels:small", encodeLabels({{0, {"A", false}}, {5, {"Gone", true}}}));
-    RoomEngineProbe::open(restarted, "small", inputNames(2));
+    Settings().setLabels("small", encodeLabels({{0, {"A", false}}, {5, {"Gone", true}}}));
+    startOn("small", 2);
     EXPECT_EQ(restarted.channels().size(), 2);
     EXPECT_FALSE(restarted.channels()[0].armed);
     EXPECT_TRUE(restarted.channels()[1].armed);
@@ -79,38 +80,36 @@ TEST(LabelsDocument, OnlyTheExactShapeDecodes) {
 }
 
 TEST_F(Labelled, ABadDocumentGivesTheDefaults) {
-    store().setValue("labels:dev",
-                     QByteArray(R"({"0":{"name":"Kick"},"1":{"name":"Sn","armed":false}})"));
-    RoomEngineProbe::open(engine, "dev", inputNames(2));
+    Settings().setLabels("dev", R"({"0":{"name":"Kick"},"1":{"name":"Sn","armed":false}})");
+    open(inputNames(2));
     EXPECT_EQ(engine.channels()[0].name, "In 1");
     EXPECT_TRUE(engine.channels()[1].armed);
 }
 
 TEST_F(Labelled, ArmingIsFrozenDuringATakeWhileNamesAndSoloAreNot) {
-    RoomEngineProbe::setInputUID(engine, "dev");
-    RoomEngineProbe::open(engine, "dev", {"In 1", "In 2", "Vox hw", "In 4", "In 5", "Gtr hw"});
+    open({"In 1", "In 2", "Vox hw", "In 4", "In 5", "Gtr hw"});
     engine.setName(2, "Vox");
     engine.setName(5, "Gtr");
     engine.record();
-    const QByteArray before = store().value("labels:dev").toByteArray();
+    const QByteArray before = Settings().labels("dev");
     engine.setArmed(0, false);
     EXPECT_TRUE(engine.channels()[0].armed);
-    EXPECT_EQ(store().value("labels:dev").toByteArray(), before);
+    EXPECT_EQ(Settings().labels("dev"), before);
     // The audio thread's copy did not change either: input 1 still reaches the file.
-    Feed feed(engine, 6);
+    Feed feed = capture(6);
     feed.buffers(10);
     engine.setName(1, "Snare");
     EXPECT_EQ(engine.channels()[1].name, "Snare");
 
     engine.setSolo(2, true);
     engine.setSolo(5, true);
-    RoomEngineProbe::tick(engine);
+    engine.tick();
     EXPECT_EQ(engine.monLabel(), "Vox + Gtr");
     engine.setName(2, "");
-    RoomEngineProbe::tick(engine);
+    engine.tick();
     EXPECT_EQ(engine.monLabel(), "Vox hw + Gtr");
     engine.clearSolo();
-    RoomEngineProbe::tick(engine);
+    engine.tick();
     EXPECT_EQ(engine.monLabel(), "Mix");
     engine.stopRecording();
     const SndRead in1 = readWithSndfile(inTake("In 1 - Dec 5 - 2.15.07 PM.wav"));
@@ -118,10 +117,7 @@ TEST_F(Labelled, ArmingIsFrozenDuringATakeWhileNamesAndSoloAreNot) {
 
     // Solo reaches the headphones: only input 6 is heard.
     engine.setSolo(5, true);
-    std::vector<float> drain(static_cast<std::size_t>(RoomEngineProbe::ring(engine).stored()));
-    RoomEngineProbe::ring(engine).pop(drain.data(), static_cast<int>(drain.size()));
     feed.buffers(1, 4);
-    float heard[4];
-    RoomEngineProbe::ring(engine).pop(heard, 4);
+    const std::vector<float> heard = headphones(4);
     for (int f = 0; f < 4; ++f) EXPECT_EQ(heard[f], Feed::sample(5, feed.frames() - 4 + f));
 }

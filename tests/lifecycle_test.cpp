@@ -18,15 +18,12 @@ class Lifecycle : public RecordingTest {
 protected:
     void SetUp() override {
         RecordingTest::SetUp();
-        auto owned = std::make_unique<FakeAudio>();
-        audio = owned.get();
-        AudioSystem::install(std::move(owned));
         logged.clear();
         qInstallMessageHandler(collect);
     }
     void TearDown() override {
         qInstallMessageHandler(nullptr);
-        engine.stopEngine();
+        RecordingTest::TearDown();
         Permission::setGranted(true);
     }
     // Boots and waits for the permission answer.
@@ -34,7 +31,6 @@ protected:
         engine.boot();
         waitFor([&] { return !engine.status().isEmpty(); });
     }
-    FakeAudio* audio = nullptr;
 };
 
 }  // namespace
@@ -65,8 +61,7 @@ TEST_F(Lifecycle, TheCatalogueOffersRealInterfacesOnly) {
 }
 
 TEST_F(Lifecycle, DeviceChoicePrefersAScarlettAndTheSameInterfaceForHeadphones) {
-    QSettings(QStringLiteral("Tessaly"), QStringLiteral("Tessaly"))
-        .setValue("inputUID", "unplugged");
+    Settings().setInputUID("unplugged");
     RoomEngine e(clock);
     audio->list = {dev(1, "Built-in Input", 2, 0), dev(2, "Headphone Amp", 0, 2),
                    dev(3, "my SCARLETT 4i4", 4, 4)};
@@ -78,8 +73,7 @@ TEST_F(Lifecycle, DeviceChoicePrefersAScarlettAndTheSameInterfaceForHeadphones) 
     EXPECT_EQ(e.inputUID(), "uid-1");
     EXPECT_EQ(e.outputUID(), "uid-2");
     // Automatic choices are not stored.
-    EXPECT_EQ(QSettings(QStringLiteral("Tessaly"), QStringLiteral("Tessaly")).value("inputUID"),
-              "unplugged");
+    EXPECT_EQ(Settings().inputUID(), "unplugged");
 }
 
 TEST_F(Lifecycle, StatusTextsForEveryKindOfStart) {
@@ -126,8 +120,7 @@ TEST_F(Lifecycle, StatusTextsForEveryKindOfStart) {
     engine.selectInput("uid-2");
     EXPECT_FALSE(engine.running());
     EXPECT_EQ(engine.status(), "Could not open Dead Box: find input channels failed (0)");
-    EXPECT_EQ(QSettings(QStringLiteral("Tessaly"), QStringLiteral("Tessaly")).value("inputUID"),
-              "uid-2");
+    EXPECT_EQ(Settings().inputUID(), "uid-2");
 }
 
 TEST_F(Lifecycle, RefusedPermissionSaysWhereToAllowIt) {
@@ -162,8 +155,7 @@ TEST_F(Lifecycle, ChangesFollowTheHardwareAfterTheGuard) {
     // Selecting during a take changes nothing, not even the store.
     engine.selectInput("uid-9");
     EXPECT_EQ(engine.inputUID(), "uid-1");
-    EXPECT_FALSE(
-        QSettings(QStringLiteral("Tessaly"), QStringLiteral("Tessaly")).contains("inputUID"));
+    EXPECT_FALSE(Settings().keys().contains("inputUID"));
     // Nothing changed: nothing happens. The interface gone: stopped and said.
     clock.advance(2.0);
     audio->change(AudioChange::configuration);

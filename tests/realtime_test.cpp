@@ -294,7 +294,7 @@ protected:
             if (i % 7 == 0) engine.testTone(0.02);
             if (!engine.recording()) engine.setArmed(c, i % 2 == 0);
             if (i % 200 == 0) engine.recording() ? engine.stopRecording() : engine.record();
-            RoomEngineProbe::tick(engine);
+            engine.tick();
             QCoreApplication::processEvents();
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }

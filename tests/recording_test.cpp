@@ -1,6 +1,8 @@
 #include <unicode/locid.h>
 
+#include "engine/BufferProcessor.h"
 #include "recording/FileNames.h"
+#include "recording/TakeRecorder.h"
 #include "support/RecordingFixture.h"
 
 using Takes = RecordingTest;
@@ -10,7 +12,7 @@ TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
     EXPECT_FALSE(engine.recording());
     EXPECT_TRUE(QDir(root.path()).isEmpty());
 
-    RoomEngineProbe::open(engine, "dev", {"In 1", "In 2", "Mic 3", "In 4"});
+    open({"In 1", "In 2", "Mic 3", "In 4"});
     engine.setName(0, "Kick / In");
     engine.setName(1, "12:30 Set");
     engine.setName(2, "");  // the hardware name stands in
@@ -27,7 +29,7 @@ TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
     engine.record();  // already recording: nothing changes
     EXPECT_EQ(engine.folderName(), "Recording 3 - 2.15 PM");
 
-    Feed feed(engine, 4);
+    Feed feed = capture(4);
     feed.buffers(100);
     engine.stopRecording();
     EXPECT_FALSE(engine.recording());
@@ -64,7 +66,7 @@ TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
 }
 
 TEST_F(Takes, ANamedDayFolderAndTheUsersLocale) {
-    RoomEngineProbe::open(engine, "dev", {"In 1"});
+    open({"In 1"});
     engine.record(root.path() + "/From Control Room");
     EXPECT_EQ(engine.recordingFolder(), root.path() + "/From Control Room/Recording 1 - 2.15 PM");
     engine.stopRecording();
@@ -75,7 +77,10 @@ TEST_F(Takes, ANamedDayFolderAndTheUsersLocale) {
     icu::Locale::setDefault(icu::Locale("ar_EG"), status);
     RoomEngine arabic(clock);
     icu::Locale::setDefault(icu::Locale("en_US"), status);
-    for (RoomEngine* e : {&german, &arabic}) RoomEngineProbe::open(*e, "dev", {"In 1"});
+    for (RoomEngine* e : {&german, &arabic}) {
+        e->refreshDevices();
+        e->startEngine();
+    }
 
     german.record();
     EXPECT_EQ(german.recordingFolder(), root.path() + "/Dez. 5/Recording 1 - 2.15 PM");
@@ -100,18 +105,18 @@ protected:
 };
 
 TEST_F(NightTakes, HourlySetsCrossMidnightAndKeepEveryBufferOnce) {
-    RoomEngineProbe::open(engine, "dev", {"In 1", "In 2"});
+    open({"In 1", "In 2"});
     engine.record();
-    Feed feed(engine, 2);
+    Feed feed = capture(2);
     feed.buffers(300);
     clock.advance(3599.9);
-    RoomEngineProbe::tick(engine);
+    engine.tick();
     EXPECT_NEAR(engine.elapsed(), 3599.9, 1e-6);
     EXPECT_EQ(takeFiles().size(), 3);  // not yet an hour
     engine.setName(1, "Renamed");      // reaches the files at the next set
     feed.buffers(7, 3000);             // longer than the audio thread's working arrays
     clock.advance(0.1);
-    RoomEngineProbe::tick(engine);
+    engine.tick();
     feed.buffers(211);
     engine.stopRecording();
 
@@ -143,24 +148,40 @@ TEST_F(NightTakes, HourlySetsCrossMidnightAndKeepEveryBufferOnce) {
     EXPECT_EQ(le32(closed, 4), (300u * 256 + 21000) * 3 + 646);
 }
 
-TEST_F(Takes, ASetRollsOverBeforeAnyFileOutgrowsItsSizeFields) {
+// The take recorder with a processor of its own: a set rolls over before any
+// of its files would pass the size its header can describe.
+TEST(TakeSets, ASetRollsOverBeforeAnyFileOutgrowsItsSizeFields) {
+    QTemporaryDir root;
+    ManualClock clock(kAfternoon);
+    TakeRecorder recorder(clock, {});
+    BufferProcessor processor(recorder.blocks());
+    processor.prepare(1);
+    recorder.prepare(1, 48000);
+    AudioControls controls{1, 48000, {1}, {0}, true};
+    processor.publish(controls);
     const std::uint64_t limit = 6'000'000;
-    RoomEngineProbe::setMaxFileBytes(engine, limit);
-    RoomEngineProbe::open(engine, "dev", {"In 1"});
-    engine.record();
-    Feed feed(engine, 1);
+    recorder.setMaxFileBytes(limit);
+    const std::vector<TakeInput> inputs{{0, "In 1"}};
+    EXPECT_TRUE(recorder.start(root.path(), std::nullopt, inputs, 48000).empty());
+    Feed feed([&](const float* const* b, std::int64_t n,
+                  std::int64_t frames) { processor.process(b, n, frames); },
+              1);
     for (int second = 0; second < 40; ++second) {
         feed.buffers(48000 / 256 + 1, 256);
-        feed.settle();
+        recorder.settle();
         clock.advance(1.0);
-        RoomEngineProbe::tick(engine);
+        if (recorder.rollDue(48000)) {
+            EXPECT_TRUE(recorder.roll(inputs, 48000).empty());
+        }
     }
-    engine.stopRecording();
-    const QStringList mixes = QDir(engine.recordingFolder()).entryList({"Mix - *"}, QDir::Files);
-    EXPECT_GE(mixes.size(), 3);
+    controls.recording = false;
+    processor.publish(controls);
+    recorder.stop(root.path());
+    const QDir take(recorder.folder());
+    EXPECT_GE(take.entryList({"Mix - *"}, QDir::Files).size(), 3);
     std::int64_t frames = 0;
-    for (const QString& name : takeFiles()) {
-        const SndRead r = readWithSndfile(inTake(name));
+    for (const QString& name : take.entryList({"*.wav"}, QDir::Files)) {
+        const SndRead r = readWithSndfile(take.filePath(name).toStdString());
         ASSERT_TRUE(r.ok);
         EXPECT_LE(static_cast<std::uint64_t>(r.info.frames) * 3 * r.info.channels, limit);
         if (name.startsWith("In 1")) frames += r.info.frames;

@@ -21,10 +21,8 @@ namespace {
 class Window : public RecordingTest {
 protected:
     void open(int inputs) {
-        auto owned = std::make_unique<FakeAudio>();
-        owned->list = {{1, "Scarlett 18i20", "uid-1", inputs, 20}, {2, "Speakers", "uid-2", 0, 2}};
-        AudioSystem::install(std::move(owned));
-        view = std::make_unique<RootView>(engine);
+        audio->list = {{1, "Scarlett 18i20", "uid-1", inputs, 20}, {2, "Speakers", "uid-2", 0, 2}};
+        view = std::make_unique<RootView>(engine, engine);
         view->resize(1000, 600);
         view->show();
         engine.refreshDevices();
@@ -34,7 +32,7 @@ protected:
     void settle() { QCoreApplication::processEvents(); }
     void TearDown() override {
         view.reset();
-        engine.stopEngine();
+        RecordingTest::TearDown();
     }
     std::unique_ptr<RootView> view;
 };
@@ -118,11 +116,11 @@ TEST_F(Window, RowsAndTheRulesOfATake) {
     QTest::mouseClick(view->hearMixButton(), Qt::LeftButton);
     EXPECT_FALSE(engine.channels()[5].solo);
     QTest::mouseClick(view->toneButton(), Qt::LeftButton);
-    EXPECT_EQ(RoomEngineProbe::toneLeft(engine), 33600);
+    EXPECT_TRUE(toneHeard());
     EXPECT_EQ(view->toneButton()->toolTip(), "Plays a short beep to the headphones");
 
     clock.advance(3725.9);
-    RoomEngineProbe::tick(engine);
+    engine.tick();
     settle();
     EXPECT_EQ(view->elapsedLabel()->text(), "01:02:05");
     QTest::mouseClick(view->recordButton(), Qt::LeftButton);
@@ -149,7 +147,7 @@ TEST_F(Window, TypingIsNeverInterrupted) {
     EXPECT_EQ(seen, (QStringList{"K", "Ki", "Kic", "Kick"}));
     field->setCursorPosition(2);
     engine.setName(0, "From the Control Room");  // arrives while the user types
-    RoomEngineProbe::tick(engine);
+    engine.tick();
     settle();
     EXPECT_EQ(field->text(), "Kick");
     EXPECT_EQ(field->cursorPosition(), 2);
@@ -159,7 +157,7 @@ TEST_F(Window, TypingIsNeverInterrupted) {
     EXPECT_EQ(field->text(), "From the Control Room");
 
     // A row past the end of the list shows nothing and does not fail.
-    ChannelRow ghost(engine, 50);
+    ChannelRow ghost(engine, engine, 50);
     ghost.refresh();
     EXPECT_FALSE(ghost.nameField()->isVisibleTo(&ghost));
 
@@ -174,7 +172,7 @@ TEST_F(Window, TypingIsNeverInterrupted) {
 }
 
 TEST_F(Window, StatusLineAndTheRecordButtonBeforeAStart) {
-    view = std::make_unique<RootView>(engine);
+    view = std::make_unique<RootView>(engine, engine);
     EXPECT_FALSE(view->recordButton()->isEnabled());  // nothing runs yet
     EXPECT_EQ(RootView::statusLine(false, "127.0.0.1:4777", "Ready"),
               "○ Control Room not linked (127.0.0.1:4777) · Ready");
@@ -194,7 +192,7 @@ TEST_F(Window, StatusLineAndTheRecordButtonBeforeAStart) {
 
 TEST_F(Window, TheDemoInterfaceInTheWindow) {
     AudioSystem::install(std::make_unique<DemoSystem>());
-    view = std::make_unique<RootView>(engine);
+    view = std::make_unique<RootView>(engine, engine);
     view->resize(1000, 600);
     view->show();
     engine.boot();

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "engine/RoomEngine.h"
+#include "room/RoomEngine.h"
 #include "ui/RootView.h"
 
 MainWindow::MainWindow(RoomEngine& engine) : e(engine) {
@@ -15,7 +15,7 @@ MainWindow::MainWindow(RoomEngine& engine) : e(engine) {
     resize(1000, 600);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    root = new RootView(e, this);
+    root = new RootView(e, e, this);
     layout->addWidget(root);
     auto* quit = new QAction(QStringLiteral("Quit"), this);
     quit->setShortcut(QKeySequence::Quit);

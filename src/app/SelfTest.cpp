@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/RoomEngine.h"
+#include "room/RoomEngine.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include "app/SelfTest.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
-#include "engine/RoomEngine.h"
 #include "hardware/Permission.h"
 #include "hardware/demo/DemoSystem.h"
 #include "hardware/jack/JackSystem.h"
 #include "link/RoomLink.h"
+#include "room/RoomEngine.h"
 
 namespace {
 
@@ -62,7 +62,8 @@ int windowed(int argc, char** argv, const LaunchOptions& o) {
     stopOnSignals(engine)->setParent(&app);
     if (!o.hidden) window.reveal();
     engine.boot();
-    RoomLink::shared().start();
+    RoomLink link(engine, engine);
+    link.start();
     app.exec();
     engine.stopEngine();
     return 0;
@@ -78,7 +79,8 @@ int headless(int argc, char** argv, const LaunchOptions& o, pid_t parent) {
         QCoreApplication::exit(0);
     });
     engine.boot();
-    RoomLink::shared().start();
+    RoomLink link(engine, engine);
+    link.start();
     app.exec();
     engine.stopEngine();
     return 0;

@@ -3,8 +3,9 @@
 #include <QDir>
 #include <optional>
 
-#include "engine/RoomEngine.h"
 #include "link/JsonWriter.h"
+#include "room/RoomCommands.h"
+#include "room/RoomState.h"
 
 namespace {
 
@@ -38,30 +39,30 @@ std::optional<qint64> integer(const QJsonObject& o, QLatin1StringView key) {
     return n == notWhole ? std::nullopt : std::optional(n);
 }
 
-void set(RoomEngine& engine, const QJsonObject& c) {
+void set(RoomCommands& engine, const RoomState& state, const QJsonObject& c) {
     const auto i = integer(c, QLatin1StringView("i"));
-    if (!i || *i < 0 || *i >= engine.channels().size()) return;
+    if (!i || *i < 0 || *i >= state.channels().size()) return;
     const int index = static_cast<int>(*i);
     if (const auto name = text(c, QLatin1StringView("name"))) engine.setName(index, *name);
     if (const auto armed = flag(c, QLatin1StringView("armed"))) engine.setArmed(index, *armed);
     if (const auto solo = flag(c, QLatin1StringView("solo"))) engine.setSolo(index, *solo);
 }
 
-void record(RoomEngine& engine, const QJsonObject& c) {
+void record(RoomCommands& engine, const RoomState& state, const QJsonObject& c) {
     if (flag(c, QLatin1StringView("on")).value_or(false)) {
-        if (engine.recording()) return;
+        if (state.recording()) return;
         std::optional<QString> folder = text(c, QLatin1StringView("folder"));
         if (folder && folder->isEmpty()) folder.reset();
         // A relative folder is taken under the recording root, not under
         // whatever directory the program happened to start in.
-        if (folder) folder = QDir(engine.rootPath()).absoluteFilePath(*folder);
+        if (folder) folder = QDir(state.rootPath()).absoluteFilePath(*folder);
         engine.record(folder);
     } else {
         engine.stopRecording();
     }
 }
 
-void device(RoomEngine& engine, const QJsonObject& c) {
+void device(RoomCommands& engine, const QJsonObject& c) {
     if (const auto in = text(c, QLatin1StringView("input")); in && !in->isEmpty())
         engine.selectInput(*in);
     if (const auto out = text(c, QLatin1StringView("output")); out && !out->isEmpty()) {
@@ -71,7 +72,7 @@ void device(RoomEngine& engine, const QJsonObject& c) {
 
 }  // namespace
 
-QByteArray statusText(const RoomEngine& engine) {
+QByteArray statusText(const RoomState& engine) {
     QString device;
     for (const AudioDev& d : engine.inputs()) {
         if (d.uid == engine.inputUID()) {
@@ -116,13 +117,13 @@ QByteArray statusText(const RoomEngine& engine) {
     return w.text();
 }
 
-void handleCommand(RoomEngine& engine, const QJsonObject& command) {
+void handleCommand(RoomCommands& engine, const RoomState& state, const QJsonObject& command) {
     const auto type = text(command, QLatin1StringView("type"));
     if (!type) return;
     if (*type == u"set") {
-        set(engine, command);
+        set(engine, state, command);
     } else if (*type == u"record") {
-        record(engine, command);
+        record(engine, state, command);
     } else if (*type == u"tone") {
         engine.testTone();
     } else if (*type == u"hearMix") {

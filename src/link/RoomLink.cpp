@@ -1,35 +1,26 @@
 #include "link/RoomLink.h"
 
 #include <QJsonDocument>
-#include <QSettings>
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
-#include "engine/RoomEngine.h"
+#include "base/Settings.h"
 #include "link/LinkMessages.h"
+#include "room/RoomCommands.h"
+#include "room/RoomState.h"
 
 namespace {
 constexpr int kWatchMs = 1000;
 }
 
-RoomLink& RoomLink::shared() {
-    static RoomLink* link = new RoomLink(RoomEngine::shared());  // lives until the process ends
-    return *link;
-}
-
-RoomLink::RoomLink(RoomEngine& e, QObject* parent) : QObject(parent), engine(e) {}
+RoomLink::RoomLink(const RoomState& s, RoomCommands& c, QObject* parent)
+    : QObject(parent), state(s), commands(c) {}
 
 RoomLink::~RoomLink() {
     if (!task) return;
     task->disconnect(this);  // no loss to report, no retry to schedule
     task->abort();
-}
-
-QString RoomLink::server() {
-    return QSettings(QStringLiteral("Tessaly"), QStringLiteral("Tessaly"))
-        .value(QStringLiteral("server"), QStringLiteral("127.0.0.1:4777"))
-        .toString();
 }
 
 void RoomLink::start() {
@@ -50,7 +41,7 @@ void RoomLink::connect() {
         task = nullptr;
     }
     const qint64 g = ++gen;
-    const QUrl url(QStringLiteral("ws://") + server() + QStringLiteral("/tessaly"),
+    const QUrl url(QStringLiteral("ws://") + Settings().server() + QStringLiteral("/tessaly"),
                    QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty()) return;  // idle until the next launch
 
@@ -90,7 +81,7 @@ void RoomLink::setConnected(bool on) {
     linked = on;
     // The engine hears of it from the main loop, as every other change.
     QMetaObject::invokeMethod(
-        &engine, [e = &engine, on] { e->setLinkConnected(on); }, Qt::QueuedConnection);
+        this, [this, on] { commands.setLinkConnected(on); }, Qt::QueuedConnection);
 }
 
 void RoomLink::watch() {
@@ -111,12 +102,12 @@ void RoomLink::watch() {
 
 void RoomLink::sendStatus() {
     if (!linked || !task) return;
-    task->sendTextMessage(QString::fromUtf8(statusText(engine)));
+    task->sendTextMessage(QString::fromUtf8(statusText(state)));
 }
 
 void RoomLink::received(const QByteArray& text) {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) return;  // dropped silently
-    handleCommand(engine, doc.object());
+    handleCommand(commands, state, doc.object());
 }

@@ -6,7 +6,8 @@
 
 class QTimer;
 class QWebSocket;
-class RoomEngine;
+class RoomCommands;
+class RoomState;
 
 // The WebSocket link to the Control Room: connects at start-up and again 2 s
 // after every loss for as long as the process lives, tells the engine whether
@@ -20,15 +21,8 @@ class RoomLink : public QObject {
     Q_OBJECT
 
 public:
-    // The program's link, to RoomEngine::shared(), made on first use.
-    static RoomLink& shared();
-
-    explicit RoomLink(RoomEngine& engine, QObject* parent = nullptr);
+    RoomLink(const RoomState& state, RoomCommands& commands, QObject* parent = nullptr);
     ~RoomLink() override;
-
-    // host:port of the Control Room: the "server" setting, else "127.0.0.1:4777".
-    // Read afresh at every use.
-    static QString server();
 
     // Connects, and starts the 0.2 s status timer. Call once.
     void start();
@@ -52,7 +46,8 @@ private:
     void received(const QByteArray& text);
     void watch();
 
-    RoomEngine& engine;
+    const RoomState& state;
+    RoomCommands& commands;
     QWebSocket* task = nullptr;
     QTimer* timer = nullptr;
     QTimer* watchdog = nullptr;

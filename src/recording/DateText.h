@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 #include <unicode/uversion.h>
 

@@ -9,8 +9,8 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 }
 
-FileQueue::FileQueue(std::size_t ringBytes, FailureHandler handler)
-    : ring(std::make_unique<BlockRing>(ringBytes)), onFailure(std::move(handler)) {
+FileQueue::FileQueue(BlockQueue& queue, FailureHandler handler)
+    : blocks(queue), onFailure(std::move(handler)) {
     thread = std::thread([this] { run(); });
     pthread_setname_np(thread.native_handle(), "tessaly.files");
 }
@@ -39,13 +39,13 @@ void FileQueue::sync(const std::function<void()>& job) {
 }
 
 void FileQueue::resize(std::size_t bytes) {
-    sync([&] { ring = std::make_unique<BlockRing>(bytes); });
+    sync([&] { blocks.resize(bytes); });
 }
 
 void FileQueue::drain() {
-    for (auto block = ring->tryRead(); !block.empty(); block = ring->tryRead()) {
+    for (auto block = blocks.tryRead(); !block.empty(); block = blocks.tryRead()) {
         take.write(RecordBlock(block));
-        ring->endRead();
+        blocks.endRead();
     }
     if (take.hasFailures() && onFailure) {
         onFailure(take.takeFailures(), take.exhausted(), take.generation());

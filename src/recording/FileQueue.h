@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "recording/BlockRing.h"
+#include "recording/BlockQueue.h"
 #include "recording/TakeFiles.h"
 
 // The file thread ("tessaly.files") and its two inputs:
 //
-// - recorded blocks from the audio thread, through a preallocated block ring:
-//   the audio thread reserves a block, copies into it and publishes it without
+// - recorded blocks from the audio thread, through the block queue: the
+//   audio thread reserves a block, copies into it and publishes it without
 //   ever waiting; when there is no room (the disk is too slow) it drops the
 //   block and counts it;
 // - synchronous jobs from the main thread (open, roll, close), each of which
@@ -32,7 +32,7 @@ public:
     using FailureHandler = std::function<void(std::vector<FileFailure> failures, bool exhausted,
                                               std::uint64_t generation)>;
 
-    explicit FileQueue(std::size_t ringBytes = 1 << 20, FailureHandler onFailure = {});
+    explicit FileQueue(BlockQueue& blocks, FailureHandler onFailure = {});
     ~FileQueue();  // writes what is queued, then ends the thread
     FileQueue(const FileQueue&) = delete;
     FileQueue& operator=(const FileQueue&) = delete;
@@ -45,16 +45,6 @@ public:
     // one of `bytes`, after writing what the old one holds.
     void resize(std::size_t bytes);
 
-    // Audio thread, the one producer: a block of `bytes`, or nullptr when full.
-    std::byte* tryBeginBlock(std::size_t bytes) { return ring->tryBeginWrite(bytes); }
-    void endBlock() { ring->endWrite(); }
-    // Audio thread: a block that found no room.
-    void countDrop() { dropped.fetch_add(1, std::memory_order_relaxed); }
-
-    // Any thread: blocks dropped since the queue was made.
-    std::uint64_t droppedBlocks() const { return dropped.load(std::memory_order_relaxed); }
-    // Largest block the ring can take.
-    std::size_t maxBlock() const { return ring->maxBlock(); }
     // Any thread: the largest sample data of any open file, in bytes.
     std::uint64_t largestFile() const { return take.largestFile(); }
 
@@ -65,10 +55,9 @@ private:
     void run();
     void drain();
 
-    std::unique_ptr<BlockRing> ring;
+    BlockQueue& blocks;
     TakeFiles take;
     const FailureHandler onFailure;
-    alignas(64) std::atomic<std::uint64_t> dropped{0};
 
     std::mutex lock;  // guards jobs and stopping
     std::condition_variable wake;

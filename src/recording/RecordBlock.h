@@ -14,6 +14,9 @@
 //   then       mix samples          (float, frames; both sides of the stereo mix)
 class RecordBlock {
 public:
+    // The most frames in one block: the audio thread splits longer buffers.
+    static constexpr std::uint32_t maxFrames = 1024;
+
     static constexpr std::size_t bytesFor(std::uint32_t tracks, std::uint32_t frames) {
         return samplesOffset(tracks) + (std::size_t{tracks} + 1) * frames * sizeof(float);
     }

@@ -18,7 +18,9 @@
 
 namespace {
 
-constexpr std::uint32_t kEmptyRiffSize = 646;  // header bytes after the RIFF size field
+// Header bytes after the RIFF size field.
+constexpr std::uint32_t kEmptyRiffSize = WAVWriter::headerBytes - 8;
+constexpr int kSample = WAVWriter::bytesPerSample;
 constexpr std::size_t kRiffSizeAt = 4;
 constexpr std::size_t kDataSizeAt = 650;
 constexpr double kPatchInterval = 2.0;            // seconds between header rewrites while writing
@@ -183,8 +185,8 @@ std::vector<std::uint8_t> WAVWriter::header(int channels, int rate, Clock::WallT
         .u16(1)  // integer PCM
         .u16(static_cast<std::uint16_t>(ch))
         .u32(hz)
-        .u32(hz * ch * 3)
-        .u16(static_cast<std::uint16_t>(ch * 3))
+        .u32(hz * ch * kSample)
+        .u16(static_cast<std::uint16_t>(ch * kSample))
         .u16(24)
         .tag("data")
         .u32(0)
@@ -198,9 +200,9 @@ std::unique_ptr<WAVWriter> WAVWriter::create(const Params& p, const Clock& clock
         return nullptr;
     };
     // The header stores block align in 16 bits and the byte rate in 32 bits.
-    const std::uint64_t byteRate =
-        std::uint64_t(p.rate > 0 ? p.rate : 0) * 3 * std::uint64_t(p.channels > 0 ? p.channels : 0);
-    if (p.channels < 1 || p.channels * 3 > 0xFFFF || p.rate < 1 || byteRate > 0xFFFFFFFFu) {
+    const std::uint64_t byteRate = std::uint64_t(p.rate > 0 ? p.rate : 0) * kSample *
+                                   std::uint64_t(p.channels > 0 ? p.channels : 0);
+    if (p.channels < 1 || p.channels * kSample > 0xFFFF || p.rate < 1 || byteRate > 0xFFFFFFFFu) {
         return refuse(EINVAL);
     }
     std::error_code ignored;
@@ -240,15 +242,15 @@ void WAVWriter::write(const float* interleaved, std::int64_t frames) {
     if (frames < 1 || fd < 0 || err) return;
     std::size_t samples = static_cast<std::size_t>(frames) * static_cast<std::size_t>(nch);
     while (samples > 0) {
-        const std::size_t room = (kBufferBytes - pendingBytes) / 3;
+        const std::size_t room = (kBufferBytes - pendingBytes) / kSample;
         if (room == 0) {
             if (!flush(false)) return;
             continue;
         }
         const std::size_t n = std::min(samples, room);
         encode(interleaved, n, pending.data() + pendingBytes);
-        pendingBytes += 3 * n;
-        dataBytes += 3 * n;
+        pendingBytes += kSample * n;
+        dataBytes += kSample * n;
         interleaved += n;
         samples -= n;
     }
@@ -306,7 +308,7 @@ void WAVWriter::fail(const char* step, int code) {
     // What never reached the file is gone; keep whole frames of what did, so
     // the header and the data agree.
     pendingBytes = 0;
-    const std::uint64_t frameBytes = static_cast<std::uint64_t>(nch) * 3;
+    const std::uint64_t frameBytes = static_cast<std::uint64_t>(nch) * kSample;
     dataBytes = flushedBytes - flushedBytes % frameBytes;
     if (dataBytes != flushedBytes) {
         [[maybe_unused]] int ignored = ::ftruncate(fd, static_cast<off_t>(headerBytes + dataBytes));
@@ -331,5 +333,5 @@ void WAVWriter::close() {
 }
 
 double WAVWriter::seconds() const {
-    return static_cast<double>(dataBytes) / (nch * 3.0) / sampleRate;
+    return static_cast<double>(dataBytes) / (nch * double{kSample}) / sampleRate;
 }

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 // Writes one Broadcast-Wave file (RIFF/WAVE with a `bext` chunk) of 24-bit
 // little-endian PCM from interleaved float samples.
@@ -31,6 +31,9 @@
 class WAVWriter {
 public:
     static constexpr std::size_t headerBytes = 654;
+    static constexpr int bytesPerSample = 3;
+    // The most sample data the header's 32-bit sizes can describe.
+    static constexpr std::uint64_t maxDataBytes = 0xFFFFFFFFull - (headerBytes - 8);
 
     struct Params {
         std::filesystem::path path;

@@ -7,7 +7,8 @@
 #include <QPainter>
 #include <QToolButton>
 
-#include "engine/RoomEngine.h"
+#include "room/RoomCommands.h"
+#include "room/RoomState.h"
 #include "ui/Icons.h"
 #include "ui/Meter.h"
 #include "ui/ToggleSwitch.h"
@@ -36,15 +37,15 @@ protected:
 
 }  // namespace
 
-ChannelRow::ChannelRow(RoomEngine& engine, int index, QWidget* parent)
-    : QWidget(parent), e(engine), i(index) {
+ChannelRow::ChannelRow(const RoomState& state, RoomCommands& c, int index, QWidget* parent)
+    : QWidget(parent), e(state), commands(c), i(index) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 4, 12, 4);
     row->setSpacing(10);
 
     armed = new ToggleSwitch(this);
     armed->setToolTip(QStringLiteral("Record this input"));
-    connect(armed, &QAbstractButton::clicked, this, [this](bool on) { e.setArmed(i, on); });
+    connect(armed, &QAbstractButton::clicked, this, [this](bool on) { commands.setArmed(i, on); });
 
     dot = new Dot(this);
     dot->setFixedSize(kDot, kDot);
@@ -53,7 +54,7 @@ ChannelRow::ChannelRow(RoomEngine& engine, int index, QWidget* parent)
     name->setPlaceholderText(QStringLiteral("Name"));
     name->setFixedWidth(170);
     connect(name, &QLineEdit::textEdited, this,
-            [this](const QString& text) { e.setName(i, text); });
+            [this](const QString& text) { commands.setName(i, text); });
 
     hw = new QLabel(this);
     hw->setFixedWidth(110);
@@ -71,7 +72,7 @@ ChannelRow::ChannelRow(RoomEngine& engine, int index, QWidget* parent)
     solo->setToolTip(QStringLiteral("Hear only this input in the headphones"));
     solo->setIcon(Icons::headphones(palette().color(QPalette::PlaceholderText)));
     connect(solo, &QToolButton::clicked, this, [this] {
-        if (i < e.channels().size()) e.setSolo(i, !e.channels()[i].solo);
+        if (i < e.channels().size()) commands.setSolo(i, !e.channels()[i].solo);
     });
 
     for (QWidget* w : std::initializer_list<QWidget*>{armed, dot, name, hw}) row->addWidget(w);

@@ -7,7 +7,8 @@ class QLabel;
 class QLineEdit;
 class QToolButton;
 class Meter;
-class RoomEngine;
+class RoomCommands;
+class RoomState;
 class ToggleSwitch;
 
 // One input channel in the window: armed switch, recording dot, name field,
@@ -15,7 +16,8 @@ class ToggleSwitch;
 // to the engine; refresh() shows the engine's values again.
 class ChannelRow : public QWidget {
 public:
-    ChannelRow(RoomEngine& engine, int index, QWidget* parent = nullptr);
+    ChannelRow(const RoomState& state, RoomCommands& commands, int index,
+               QWidget* parent = nullptr);
 
     // Main thread: shows channel `index` as the engine publishes it, or
     // nothing when the list has no such channel. Never touches a name field
@@ -36,7 +38,8 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
-    RoomEngine& e;
+    const RoomState& e;
+    RoomCommands& commands;
     const int i;
     ToggleSwitch* armed;
     QWidget* dot;

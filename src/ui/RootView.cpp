@@ -12,8 +12,9 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "engine/RoomEngine.h"
-#include "link/RoomLink.h"
+#include "base/Settings.h"
+#include "room/RoomCommands.h"
+#include "room/RoomState.h"
 #include "ui/ChannelRow.h"
 #include "ui/Icons.h"
 #include "ui/Meter.h"
@@ -48,7 +49,8 @@ void setText(QLabel* label, const QString& text) {
 
 }  // namespace
 
-RootView::RootView(RoomEngine& engine, QWidget* parent) : QWidget(parent), e(engine) {
+RootView::RootView(const RoomState& state, RoomCommands& c, QWidget* parent)
+    : QWidget(parent), e(state), commands(c) {
     chooseFolder = [this](const QString& start) {
         return QFileDialog::getExistingDirectory(this, QStringLiteral("Folder"), start,
                                                  QFileDialog::ShowDirsOnly);
@@ -81,7 +83,7 @@ RootView::RootView(RoomEngine& engine, QWidget* parent) : QWidget(parent), e(eng
     status->setContentsMargins(12, 0, 12, 8);
     column->addWidget(status);
 
-    connect(&e, &RoomEngine::changed, this, &RootView::scheduleRefresh);
+    connect(&e, &RoomState::changed, this, &RootView::scheduleRefresh);
     refresh();
 }
 
@@ -101,9 +103,9 @@ QWidget* RootView::header() {
     devices->addWidget(new QLabel(QStringLiteral("Headphones"), box), 1, 0);
     devices->addWidget(outputs, 1, 1);
     connect(inputs, &QComboBox::activated, this,
-            [this](int at) { e.selectInput(inputs->itemData(at).toString()); });
+            [this](int at) { commands.selectInput(inputs->itemData(at).toString()); });
     connect(outputs, &QComboBox::activated, this,
-            [this](int at) { e.selectOutput(outputs->itemData(at).toString()); });
+            [this](int at) { commands.selectOutput(outputs->itemData(at).toString()); });
     row->addLayout(devices);
 
     auto* folders = new QVBoxLayout();
@@ -112,7 +114,7 @@ QWidget* RootView::header() {
     folder = new QPushButton(QStringLiteral("Folder…"), box);
     connect(folder, &QPushButton::clicked, this, [this] {
         const QString chosen = chooseFolder(e.rootPath());
-        if (!chosen.isEmpty()) e.setRoot(chosen);
+        if (!chosen.isEmpty()) commands.setRoot(chosen);
     });
     rootPath = new QLabel(box);
     captionFont(rootPath);
@@ -123,11 +125,11 @@ QWidget* RootView::header() {
     top->addStretch(1);
     auto* bottom = new QHBoxLayout();
     showAll = new QCheckBox(QStringLiteral("Show all inputs"), box);
-    connect(showAll, &QCheckBox::clicked, this, [this](bool on) { e.setShowAll(on); });
+    connect(showAll, &QCheckBox::clicked, this, [this](bool on) { commands.setShowAll(on); });
     refreshDevices = new QPushButton(QStringLiteral("Refresh devices"), box);
     connect(refreshDevices, &QPushButton::clicked, this, [this] {
-        e.refreshDevices();
-        e.startEngine();
+        commands.refreshDevices();
+        commands.startEngine();
     });
     bottom->addWidget(showAll);
     bottom->addWidget(refreshDevices);
@@ -149,9 +151,9 @@ QWidget* RootView::header() {
     record->setMinimumSize(150, 40);
     connect(record, &QPushButton::clicked, this, [this] {
         if (e.recording()) {
-            e.stopRecording();
+            commands.stopRecording();
         } else {
-            e.record();
+            commands.record();
         }
     });
     elapsed = new QLabel(box);
@@ -201,10 +203,10 @@ QWidget* RootView::footer() {
     monParts->addWidget(monLabel, 1);
     mon = new Meter(box);
     hearMix = new QPushButton(QStringLiteral("Hear mix"), box);
-    connect(hearMix, &QPushButton::clicked, this, [this] { e.clearSolo(); });
+    connect(hearMix, &QPushButton::clicked, this, [this] { commands.clearSolo(); });
     tone = new QPushButton(QStringLiteral("Test tone"), box);
     tone->setToolTip(QStringLiteral("Plays a short beep to the headphones"));
-    connect(tone, &QPushButton::clicked, this, [this] { e.testTone(0.7); });
+    connect(tone, &QPushButton::clicked, this, [this] { commands.testTone(0.7); });
     monRow->addWidget(monBox);
     monRow->addWidget(mon, 1);
     monRow->addWidget(hearMix);
@@ -268,7 +270,7 @@ void RootView::rebuildRows() {
     for (ChannelRow* row : channelRows) delete row;
     channelRows.clear();
     for (int k = 0; k < wanted; ++k) {
-        auto* row = new ChannelRow(e, k);
+        auto* row = new ChannelRow(e, commands, k);
         rowList->insertWidget(k, row);
         channelRows.push_back(row);
     }
@@ -308,7 +310,7 @@ void RootView::refresh() {
     for (const Channel& ch : e.channels()) anySolo = anySolo || ch.solo;
     setIfChanged(hearMix, anySolo);
 
-    setText(status, statusLine(e.linkConnected(), RoomLink::server(), e.status()));
+    setText(status, statusLine(e.linkConnected(), Settings().server(), e.status()));
     const QColor colour =
         alarming(e.status()) ? QColor(Qt::red) : palette().color(QPalette::PlaceholderText);
     if (status->palette().color(QPalette::WindowText) != colour) {

@@ -11,7 +11,8 @@ class QPushButton;
 class QVBoxLayout;
 class ChannelRow;
 class Meter;
-class RoomEngine;
+class RoomCommands;
+class RoomState;
 
 // The whole content of the window: device and folder choice, the record
 // control with the elapsed time, the channel rows, the mix and headphone
@@ -23,7 +24,7 @@ class RoomEngine;
 // number of channels changes, and never replaces text the user is typing.
 class RootView : public QWidget {
 public:
-    explicit RootView(RoomEngine& engine, QWidget* parent = nullptr);
+    RootView(const RoomState& state, RoomCommands& commands, QWidget* parent = nullptr);
 
     // Asks for a folder, starting at the given one; empty when cancelled.
     // Replaceable, so that tests need no modal dialog.
@@ -63,7 +64,8 @@ private:
     void rebuildRows();
     void refreshPickers();
 
-    RoomEngine& e;
+    const RoomState& e;
+    RoomCommands& commands;
     bool pending = false;
     QComboBox* inputs;
     QComboBox* outputs;

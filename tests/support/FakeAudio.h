@@ -5,7 +5,9 @@
 #include "hardware/AudioSystem.h"
 
 // A backend fed with a device list, for the catalogue's and the lifecycle's
-// choices and texts. Its capture delivers nothing by itself; a test drives it.
+// choices and texts. Its capture delivers nothing by itself and its
+// headphones pull nothing: a test drives both through the engine's own
+// callbacks (render, pull).
 class FakeAudio final : public AudioSystem {
 public:
     QList<AudioDev> list;
@@ -14,6 +16,9 @@ public:
     QString playbackStartError;  // the output refuses to start
     RenderFn render = nullptr;   // the running capture's entry, for tests to drive
     void* renderUser = nullptr;
+    PullFn pull = nullptr;  // the running headphones' entry
+    void* pullUser = nullptr;
+    int pullChannels = 0;
 
     QList<AudioDev> devices() override { return list; }
     double nominalRate(std::uint32_t id) override {
@@ -47,10 +52,13 @@ public:
         return nullptr;
     }
     std::pair<int, double> defaultOutput() override { return {2, 44100.0}; }
-    PlaybackResult openPlayback(const AudioDev*, int, PullFn, void*) override {
+    PlaybackResult openPlayback(const AudioDev*, int channels, PullFn p, void* user) override {
         PlaybackResult r;
         if (playbackStartError.isEmpty()) {
-            r.stream = std::make_unique<Output>();
+            pull = p;
+            pullUser = user;
+            pullChannels = channels;
+            r.stream = std::make_unique<Output>(*this);
         } else {
             r.startError = playbackStartError;
         }
@@ -69,6 +77,9 @@ private:
         double hz;
     };
     struct Output final : PlaybackStream {
+        explicit Output(FakeAudio& a) : audio(a) {}
+        ~Output() override { audio.pull = nullptr; }
         bool running() const override { return true; }
+        FakeAudio& audio;
     };
 };

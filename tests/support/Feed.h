@@ -1,16 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
-#include "engine/RoomEngine.h"
-#include "support/EngineProbe.h"
-
-// Plays the audio thread's part: feeds an engine buffers of a known signal,
-// where every sample can be told from every other, and keeps count.
+// Plays the audio thread's part: hands buffers of a known signal, where every
+// sample can be told from every other, to a capture callback, and keeps count.
 class Feed {
 public:
-    Feed(RoomEngine& e, int channels) : engine(e), data(static_cast<std::size_t>(channels)) {}
+    using Sink = std::function<void(const float* const*, std::int64_t, std::int64_t)>;
+
+    Feed(Sink s, int channels) : sink(std::move(s)), data(static_cast<std::size_t>(channels)) {}
 
     // The sample of `channel` at frame `frame` since the start of the feed.
     static float sample(int channel, std::int64_t frame) {
@@ -26,19 +26,15 @@ public:
                 for (int f = 0; f < frames; ++f) data[c][f] = sample(static_cast<int>(c), done + f);
                 ptrs.push_back(data[c].data());
             }
-            engine.process(ptrs.data(), static_cast<std::int64_t>(ptrs.size()), frames);
+            sink(ptrs.data(), static_cast<std::int64_t>(ptrs.size()), frames);
             done += frames;
         }
-    }
-    // Waits until the file thread has written everything fed so far.
-    void settle() {
-        RoomEngineProbe::onFiles(engine, [](TakeFiles&) {});
     }
 
     std::int64_t frames() const { return done; }
 
 private:
-    RoomEngine& engine;
+    Sink sink;
     std::vector<std::vector<float>> data;
     std::int64_t done = 0;
 };

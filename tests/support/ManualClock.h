@@ -3,7 +3,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 // A clock that moves only when the test says so; safe to read from any thread.
 class ManualClock final : public Clock {

@@ -4,13 +4,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <chrono>
 #include <thread>
 
-#include "engine/RoomEngine.h"
-#include "support/EngineProbe.h"
+#include "base/Settings.h"
+#include "room/RoomEngine.h"
+#include "support/FakeAudio.h"
 #include "support/Feed.h"
 #include "support/ManualClock.h"
 #include "support/WavFile.h"
@@ -18,13 +18,69 @@
 // 2026-12-05 14:15:07.25 in Berlin, the test binaries' time zone.
 inline const Clock::WallTime kAfternoon{std::chrono::milliseconds(1'796'476'507'250LL)};
 
-// An engine with a clock of its own and a fresh recording root.
+// Runs queued work (what other threads report reaches the main thread that
+// way) until `done`, for at most `tries` × 10 ms.
+template <typename Done>
+bool waitFor(Done done, int tries = 500) {
+    for (int i = 0; i < tries && !done(); ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+
+// An engine with a clock of its own, a fresh recording root and empty
+// settings, on a fed interface (FakeAudio) until a test installs another.
 class RecordingTest : public testing::Test {
 protected:
     explicit RecordingTest(Clock::WallTime start = kAfternoon) : clock(start) {}
     void SetUp() override {
-        QSettings(QStringLiteral("Tessaly"), QStringLiteral("Tessaly")).clear();
+        Settings().clear();
+        auto owned = std::make_unique<FakeAudio>();
+        audio = owned.get();
+        AudioSystem::install(std::move(owned));
         engine.setRoot(root.path());
+    }
+    void TearDown() override {
+        engine.stopEngine();
+        Settings().clear();
+    }
+
+    // Starts the engine on one interface with these inputs, as plugging it
+    // in and choosing it would.
+    void open(const QStringList& inputs, const QString& uid = "dev", double hz = 48000) {
+        audio->list = {{1, "Test Interface", uid, inputs.size(), 2}};
+        for (int i = 0; i < inputs.size(); ++i) audio->names[{1, i + 1}] = inputs[i];
+        audio->rates[1] = hz;
+        engine.refreshDevices();
+        engine.startEngine();
+    }
+    // Buffers into the running capture.
+    Feed capture(int channels) {
+        return Feed(
+            [this](const float* const* b, std::int64_t n, std::int64_t frames) {
+                if (audio->render) audio->render(audio->renderUser, b, n, frames);
+            },
+            channels);
+    }
+    // What the first headphone channel plays next, `frames` of it.
+    std::vector<float> headphones(int frames) {
+        std::vector<std::vector<float>> out(static_cast<std::size_t>(audio->pullChannels),
+                                            std::vector<float>(static_cast<std::size_t>(frames)));
+        std::vector<float*> ptrs;
+        for (auto& o : out) ptrs.push_back(o.data());
+        if (audio->pull) audio->pull(audio->pullUser, ptrs.data(), audio->pullChannels, frames);
+        return out.empty() ? std::vector<float>() : out[0];
+    }
+
+    // Whether the headphones carry anything after one silent buffer: the tone.
+    bool toneHeard() {
+        std::vector<float> silence(256, 0.0f);
+        std::vector<const float*> buffers(engine.channels().size(), silence.data());
+        if (audio->render)
+            audio->render(audio->renderUser, buffers.data(), std::ssize(buffers), 256);
+        const std::vector<float> heard = headphones(256);
+        return std::any_of(heard.begin(), heard.end(), [](float s) { return s != 0.0f; });
     }
 
     // The .wav files of the current take, sorted by name.
@@ -35,17 +91,9 @@ protected:
     std::string inTake(const QString& name) const {
         return (engine.recordingFolder() + u'/' + name).toStdString();
     }
-    // Runs queued work (file failures reach the main thread that way) until `done`.
-    template <typename Done>
-    bool waitFor(Done done, int tries = 500) {
-        for (int i = 0; i < tries && !done(); ++i) {
-            QCoreApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return done();
-    }
 
     ManualClock clock;
     QTemporaryDir root;
+    FakeAudio* audio = nullptr;
     RoomEngine engine{clock};
 };

@@ -1,14 +1,10 @@
-// The engine's per-buffer step, on the audio thread: peaks, the mix of the
-// armed inputs, the headphone feed (mix, solos or test tone), the monitor ring,
-// and the hand-off of recorded blocks to the file thread. Everything it uses
-// was sized on the main thread, so nothing here allocates, waits or does I/O.
-
 #include <algorithm>
 #include <cmath>
 #include <optional>
 
-#include "engine/RoomEngine.h"
+#include "engine/BufferProcessor.h"
 #include "engine/SampleOps.h"
+#include "recording/BlockQueue.h"
 #include "recording/RecordBlock.h"
 
 namespace {
@@ -26,11 +22,31 @@ float gainFor(int count) {
 
 }  // namespace
 
-void RoomEngine::process(const float* const* buffers, std::int64_t channelCount,
-                         std::int64_t frames) {
+BufferProcessor::BufferProcessor(BlockQueue& recorded) : blocks(recorded) {
+    work.mix.assign(kChunk, 0.0f);
+    work.monitor.assign(kChunk, 0.0f);
+}
+
+void BufferProcessor::prepare(int channels) {
+    const auto n = static_cast<std::size_t>(std::max(channels, 0));
+    work.peaks.assign(n, 0.0f);
+    work.armedIdx.assign(n, 0);
+    work.soloIdx.assign(n, 0);
+    peakMeters.resize(channels);
+}
+
+void BufferProcessor::publish(const AudioControls& next) {
+    // A whole copy each time: the audio thread holds the previous set for
+    // the rest of its buffer. The copies reuse their slots' storage.
+    controls.back() = next;
+    controls.publish();
+}
+
+void BufferProcessor::process(const float* const* buffers, std::int64_t channelCount,
+                              std::int64_t frames) {
     if (frames < 1) return;
     // One consistent set of controls for the whole buffer.
-    const AudioControls& now = published.read();
+    const AudioControls& now = controls.read();
     const int n = static_cast<int>(
         std::clamp<std::int64_t>(std::min<std::int64_t>(now.channels, channelCount), 0,
                                  static_cast<std::int64_t>(work.peaks.size())));
@@ -65,10 +81,11 @@ void RoomEngine::process(const float* const* buffers, std::int64_t channelCount,
                      static_cast<int>(std::min<std::int64_t>(kChunk, frames - offset)));
     }
 
-    meters.publish(work.peaks.data(), n, work.mixPeak, work.monPeak);
+    peakMeters.publish(work.peaks.data(), n, work.mixPeak, work.monPeak);
 }
 
-void RoomEngine::processChunk(const float* const* buffers, int n, std::int64_t offset, int frames) {
+void BufferProcessor::processChunk(const float* const* buffers, int n, std::int64_t offset,
+                                   int frames) {
     float* mix = work.mix.data();
     float* monitor = work.monitor.data();
     std::fill_n(mix, frames, 0.0f);
@@ -81,8 +98,8 @@ void RoomEngine::processChunk(const float* const* buffers, int n, std::int64_t o
     const auto tracks = static_cast<std::uint32_t>(work.armedCount);
     const auto length = static_cast<std::uint32_t>(frames);
     if (work.recording) {
-        at = ioQ.tryBeginBlock(RecordBlock::bytesFor(tracks, length));
-        if (!at) ioQ.countDrop();  // the disk is behind: lose this block, never wait
+        at = blocks.tryBegin(RecordBlock::bytesFor(tracks, length));
+        if (!at) blocks.countDrop();  // the disk is behind: lose this block, never wait
     }
     std::optional<RecordBlock> block;
     if (at) block.emplace(at, tracks, length);
@@ -128,6 +145,6 @@ void RoomEngine::processChunk(const float* const* buffers, int n, std::int64_t o
 
     if (block) {
         std::copy_n(mix, frames, block->mix());
-        ioQ.endBlock();
+        blocks.end();
     }
 }

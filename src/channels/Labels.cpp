@@ -1,12 +1,8 @@
-#include "recording/Labels.h"
+#include "channels/Labels.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-
-QString labelsKey(const QString& inputUID) {
-    return QStringLiteral("labels:") + inputUID;
-}
 
 QByteArray encodeLabels(const Labels& labels) {
     QJsonObject doc;

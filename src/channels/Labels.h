@@ -17,9 +17,6 @@ struct Label {
 // The labels of one interface, by channel id.
 using Labels = std::map<std::int64_t, Label>;
 
-// The settings key of an interface's labels.
-QString labelsKey(const QString& inputUID);
-
 // Compact JSON: {"0":{"armed":true,"name":"Kick"},…}.
 QByteArray encodeLabels(const Labels& labels);
 

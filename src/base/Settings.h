@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QSettings;
+
+// The user's settings, every key in one place: the native store of
+// organisation and application "Tessaly" (~/.config/Tessaly/Tessaly.conf),
+// or a given file. Values are read afresh at every call.
+class Settings {
+public:
+    Settings();
+    // Another store of the same layout (a child process's, for instance).
+    explicit Settings(const QString& file);
+    ~Settings();
+
+    QString inputUID() const;  // empty when none was chosen
+    void setInputUID(const QString& uid);
+    QString outputUID() const;
+    void setOutputUID(const QString& uid);
+    // The recording root; "~/Desktop/Tessaly" (expanded) when absent.
+    QString rootPath() const;
+    void setRootPath(const QString& path);
+    bool showAll() const;
+    void setShowAll(bool on);
+    // The JSON labels document of an interface; empty when absent.
+    QByteArray labels(const QString& inputUID) const;
+    void setLabels(const QString& inputUID, const QByteArray& json);
+    // host:port of the Control Room; "127.0.0.1:4777" when absent.
+    QString server() const;
+    void setServer(const QString& address);
+
+    // Every key the store holds.
+    QStringList keys() const;
+    // Forgets every setting.
+    void clear();
+
+private:
+    std::unique_ptr<QSettings> store;
+};

@@ -1,0 +1,176 @@
+#include "hardware/DeviceSession.h"
+
+#include <QDebug>
+#include <QLocale>
+#include <cmath>
+
+#include "hardware/AudioDevices.h"
+
+namespace {
+
+constexpr double kChangeGuard = 1.5;  // seconds after a start in which changes are ignored
+constexpr int kNominalRate = 48000;
+const QString kPreferred = QStringLiteral("scarlett");
+
+int roundedRate(double hz) {
+    return static_cast<int>(std::lround(hz));
+}
+
+const AudioDev* firstNamed(const QList<AudioDev>& list, const QString& word) {
+    for (const AudioDev& d : list) {
+        if (d.name.toLower().contains(word)) return &d;
+    }
+    return nullptr;
+}
+
+const AudioDev* withUID(const QList<AudioDev>& list, const QString& uid) {
+    for (const AudioDev& d : list) {
+        if (d.uid == uid) return &d;
+    }
+    return nullptr;
+}
+
+QString rateText(int hz) {
+    return hz == 44100 ? QStringLiteral("44.1") : QString::number(hz / 1000);
+}
+
+// 48000 → "48000.0", 44100.5 → "44100.5": shortest form, always with a fraction.
+QString rateWithFraction(double hz) {
+    QString text = QString::number(hz, 'g', QLocale::FloatingPointShortest);
+    if (!text.contains(u'.') && !text.contains(u'e')) text += QStringLiteral(".0");
+    return text;
+}
+
+}  // namespace
+
+DeviceSession::DeviceSession(const Clock& c) : clock(c) {}
+
+DeviceSession::~DeviceSession() {
+    stop();
+}
+
+DeviceSession::Devices DeviceSession::list(const QString& inputUID, const QString& outputUID) {
+    Devices d{AudioDevices::inputs(), AudioDevices::outputs(), inputUID, outputUID};
+    if (!withUID(d.inputs, d.inputUID)) {
+        const AudioDev* pick = firstNamed(d.inputs, kPreferred);
+        if (!pick && !d.inputs.isEmpty()) pick = &d.inputs.front();
+        d.inputUID = pick ? pick->uid : QString();
+    }
+    if (!withUID(d.outputs, d.outputUID)) {
+        const AudioDev* pick = withUID(d.outputs, d.inputUID);
+        if (!pick) pick = firstNamed(d.outputs, kPreferred);
+        if (!pick && !d.outputs.isEmpty()) pick = &d.outputs.front();
+        d.outputUID = pick ? pick->uid : QString();
+    }
+    return d;
+}
+
+std::optional<DeviceSession::Input> DeviceSession::open(const QString& inputUID,
+                                                        const QString& outputUID, Status& failure) {
+    stop();
+    const std::optional<AudioDev> device = AudioDevices::find(inputUID);
+    if (!device) {
+        failure = noInterface();
+        return std::nullopt;
+    }
+    Input in;
+    in.device = *device;
+    in.headphones = AudioDevices::find(outputUID);
+    if (const auto error = capture.start(device->id)) {
+        failure = Status::failed(QStringLiteral("Could not open ") + device->name +
+                                 QStringLiteral(": ") + error->description());
+        return std::nullopt;
+    }
+    in.channels = static_cast<int>(capture.channels());
+    in.rate = roundedRate(capture.rate());
+    in.names = AudioDevices::inputNames(device->id, in.channels);
+    return in;
+}
+
+void DeviceSession::run(const Input& in, InputCapture::BufferFn buffers,
+                        std::function<void()> changed) {
+    capture.setOnBuffer(std::move(buffers));
+    AudioSystem::current().onChange([changed = std::move(changed)](AudioChange) { changed(); });
+    listening = true;
+    qInfo().noquote()
+        << QStringLiteral("input: %1 %2ch @%3").arg(in.device.name).arg(in.channels).arg(in.rate);
+}
+
+DeviceSession::Format DeviceSession::headphoneFormat(const std::optional<AudioDev>& device,
+                                                     int captureRate) {
+    int raw = 0;
+    double hz = 0.0;
+    if (device) {
+        raw = static_cast<int>(device->outputs);
+        hz = AudioDevices::sampleRate(device->id);
+    } else {
+        std::tie(raw, hz) = AudioSystem::current().defaultOutput();
+    }
+    if (hz <= 0.0) hz = captureRate;
+    return {raw >= 3 ? raw : 2, hz};
+}
+
+Status DeviceSession::startHeadphones(const std::optional<AudioDev>& device, const Format& format,
+                                      PullFn pull, void* user) {
+    qInfo().noquote() << QStringLiteral("headphones: %1 %2ch @%3")
+                             .arg(device ? device->name : QStringLiteral("default"))
+                             .arg(format.channels)
+                             .arg(rateWithFraction(format.rate));
+    PlaybackResult opened = AudioSystem::current().openPlayback(device ? &*device : nullptr,
+                                                                format.channels, pull, user);
+    headphones = std::move(opened.stream);
+    startedAt = clock.ticks();
+    Status failures;
+    if (!opened.deviceError.isEmpty()) {
+        failures = Status::failed(QStringLiteral("Could not open headphones ") + device->name +
+                                  QStringLiteral(": ") + opened.deviceError);
+    }
+    if (!headphones) {
+        const Status failed =
+            Status::failed(QStringLiteral("Headphone output failed: ") + opened.startError);
+        failures = failures.empty() ? failed : failures.then(QStringLiteral(" · "), failed);
+    }
+    return failures;
+}
+
+void DeviceSession::stop() {
+    capture.setOnBuffer({});
+    capture.stop();
+    if (listening) AudioSystem::current().onChange({});
+    listening = false;
+    headphones.reset();  // no headphone callback runs after this
+}
+
+DeviceSession::Change DeviceSession::judge(const QString& inputUID, int rate, int channels) const {
+    if (secondsBetween(startedAt, clock.ticks()) <= kChangeGuard) return Change::none;
+    const std::optional<AudioDev> input = AudioDevices::find(inputUID);
+    if (!input) return Change::gone;
+    const bool headphonesDown = headphones && !headphones->running();
+    if (roundedRate(AudioDevices::sampleRate(input->id)) == rate && input->inputs == channels &&
+        !headphonesDown) {
+        return Change::none;
+    }
+    return Change::restart;
+}
+
+Status DeviceSession::started(const Input& in) {
+    QString text = in.device.name +
+                   QStringLiteral(" — %1 inputs at %2 kHz").arg(in.channels).arg(rateText(in.rate));
+    if (in.headphones) text += QStringLiteral(" · headphones: ") + in.headphones->name;
+    if (in.rate != kNominalRate)
+        text += QStringLiteral("  ⚠︎ set 48 kHz in Focusrite Control to match video");
+    return Status::ok(text);
+}
+
+Status DeviceSession::noInterface() {
+    return Status::failed(QStringLiteral("No audio interface found — plug in the Scarlett"));
+}
+
+Status DeviceSession::denied() {
+    return Status::failed(QStringLiteral(
+        "Microphone access denied — System Settings → Privacy → Microphone → Tessaly"));
+}
+
+Status DeviceSession::disconnected() {
+    return Status::failed(QStringLiteral("Audio interface disconnected"));
+}

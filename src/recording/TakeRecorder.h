@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "base/Clock.h"
+#include "base/Status.h"
+#include "recording/BlockQueue.h"
+#include "recording/DateText.h"
+#include "recording/FileQueue.h"
+
+// An armed input as a set of files needs it.
+struct TakeInput {
+    std::int64_t id;  // channel id: the key of its writer
+    QString name;     // display name: its file's name and description
+};
+
+// Takes and their sets of files: a take folder in a day folder under the
+// recording root, one set of files when the take starts and a new one in the
+// same folder every hour (or before a file outgrows its header), the failures
+// of files and the blocks the disk could not take in time. Folders and names
+// are decided on the main thread; files are opened, written and closed only
+// on the file thread, so a recorded block never meets a half-changed set.
+//
+// Main thread, except blocks() (the audio thread's way in) and what the
+// failure handler is called with (the file thread).
+class TakeRecorder {
+public:
+    // The length of one set of files, seconds.
+    static constexpr double rollover = 3600.0;
+
+    // `onFailure` runs on the file thread when files of the open set failed;
+    // it carries the report to the main thread's filesFailed().
+    TakeRecorder(const Clock& clock, FileQueue::FailureHandler onFailure);
+
+    // Audio thread: where recorded blocks go.
+    BlockQueue& blocks() { return queue; }
+    // No audio running: room for several seconds of `channels` inputs at `rate`.
+    void prepare(int channels, int rate);
+
+    bool recording() const { return active; }
+    // The current or last take folder; empty before the first take.
+    const QString& folder() const { return takeFolder; }
+    // Seconds since the take began.
+    double elapsed() const;
+
+    // Starts a take in `dayFolder`, or in today's under `root`: a new take
+    // folder and one set of files. Not recording afterwards when no file
+    // could be made; the status then says why. An empty status: all is well.
+    Status start(const QString& root, const std::optional<QString>& dayFolder,
+                 const std::vector<TakeInput>& inputs, int rate);
+    // Ends the take: every file closed with exact sizes; "Saved to …".
+    Status stop(const QString& root);
+    // A new set of files now. An empty status: all is well. When no file of
+    // the new set could be made, the take has ended and the status says so.
+    Status roll(const std::vector<TakeInput>& inputs, int rate);
+    // Every tick while recording: whether the set is due to roll over.
+    bool rollDue(int rate) const;
+    // Every tick: audio blocks lost since the last report, said once.
+    std::optional<Status> newDrops();
+    // Main thread: a report from the file thread. A report about a set that
+    // has since been replaced says nothing about the one now open; the take
+    // ends only when no file of the open set is left.
+    Status filesFailed(const std::vector<FileFailure>& failures, bool exhausted, std::uint64_t set);
+
+    // Any thread: blocks lost because the file thread fell behind.
+    std::uint64_t droppedBlocks() const { return queue.droppedBlocks(); }
+    // A smaller limit than the header's, to try the roll without 4 GiB files.
+    void setMaxFileBytes(std::uint64_t bytes) { maxFileBytes = bytes; }
+    // Waits until the file thread has written every block queued so far.
+    void settle();
+
+private:
+    struct Opened {
+        bool any = false;  // at least one file of the set is open
+        std::vector<FileFailure> failures;
+        std::uint64_t set = 0;
+    };
+    Opened openSet(Clock::Instant at, const std::vector<TakeInput>& inputs, int rate);
+    Status endAfter(const std::vector<FileFailure>& failures, const QString& root);
+
+    const Clock& clock;
+    BlockQueue queue;
+    FileQueue files;
+    DateText dayFmt{"MMM d"};
+    DateText minuteFmt{"h.mm a"};
+    DateText secondFmt{"h.mm.ss a"};
+    bool active = false;
+    QString takeFolder;
+    Clock::Instant takeStart;
+    Clock::Instant setStart;
+    std::uint64_t openSetNumber = 0;
+    std::uint64_t maxFileBytes = WAVWriter::maxDataBytes;
+    std::uint64_t dropsShown = 0;
+};

@@ -1,0 +1,276 @@
+#include "room/RoomEngine.h"
+
+#include <QDir>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+#include "base/Settings.h"
+#include "hardware/Permission.h"
+
+namespace {
+
+constexpr int kTickMs = 50;
+constexpr float kDecay = 0.85f;  // per 0.05 s tick: about 28 dB per second
+
+float decayed(float raw, float shown) {
+    return std::max(raw, shown * kDecay);
+}
+
+}  // namespace
+
+RoomEngine& RoomEngine::shared() {
+    static RoomEngine* engine = new RoomEngine();  // lives until the process ends
+    return *engine;
+}
+
+RoomEngine::RoomEngine(const Clock& c, QObject* parent)
+    : RoomState(parent),
+      clock(c),
+      recorder(c,
+               [this](std::vector<FileFailure> failures, bool exhausted, std::uint64_t set) {
+                   // From the file thread to the main thread; dropped if the engine is gone.
+                   QMetaObject::invokeMethod(
+                       this,
+                       [this, failures = std::move(failures), exhausted, set] {
+                           showTakeStatus(recorder.filesFailed(failures, exhausted, set));
+                       },
+                       Qt::QueuedConnection);
+               }),
+      processor(recorder.blocks()),
+      session(c) {
+    const Settings settings;
+    inputUID_ = settings.inputUID();
+    outputUID_ = settings.outputUID();
+    rootPath_ = settings.rootPath();
+    showAll_ = settings.showAll();
+}
+
+RoomEngine::~RoomEngine() {
+    session.stop();  // nothing may call back into a half-destroyed engine
+}
+
+void RoomEngine::boot() {
+    Permission::requestMicrophone(this, [this](bool granted) {
+        if (!granted) {
+            setStatus(DeviceSession::denied());
+            return;
+        }
+        refreshDevices();
+        startEngine();
+    });
+    if (!timer) {
+        auto* t = new QTimer(this);
+        connect(t, &QTimer::timeout, this, &RoomEngine::tick);
+        t->start(kTickMs);
+        timer = t;
+    }
+}
+
+void RoomEngine::refreshDevices() {
+    const DeviceSession::Devices devices = DeviceSession::list(inputUID_, outputUID_);
+    assign(inputs_, devices.inputs);
+    assign(outputs_, devices.outputs);
+    assign(inputUID_, devices.inputUID);
+    assign(outputUID_, devices.outputUID);
+}
+
+void RoomEngine::startEngine() {
+    stopEngine();
+    Status failure;
+    const auto input = session.open(inputUID_, outputUID_, failure);
+    if (!input) {
+        setStatus(failure);
+        return;
+    }
+    // Everything the audio thread uses is sized before it gets a buffer.
+    hwChannels = input->channels;
+    hwRate_ = input->rate;
+    processor.prepare(hwChannels);
+    recorder.prepare(hwChannels, hwRate_);
+    controls.channels = hwChannels;
+    controls.rate = hwRate_;
+    channelList_.load(input->device.uid, input->names);
+    Q_EMIT changed();
+    publishControls();
+    session.run(
+        *input,
+        [this](const float* const* buffers, std::int64_t n, std::int64_t frames) {
+            processor.process(buffers, n, frames);
+        },
+        [this] { deviceChanged(); });
+
+    const DeviceSession::Format format = session.headphoneFormat(input->headphones, hwRate_);
+    feed = std::make_unique<HeadphoneFeed>(processor.monitorRing(), hwRate_ / format.rate);
+    const Status headphones =
+        session.startHeadphones(input->headphones, format, &HeadphoneFeed::pull, feed.get());
+    assign(running_, true);
+    const Status started = DeviceSession::started(*input);
+    setStatus(headphones.empty() ? started : started.then(QStringLiteral(" · "), headphones));
+}
+
+void RoomEngine::stopEngine() {
+    if (recording_) stopRecording();
+    session.stop();
+    feed.reset();
+    hwRate_ = rate;
+    controls.rate = rate;
+    publishControls();
+    assign(running_, false);
+}
+
+void RoomEngine::deviceChanged() {
+    switch (session.judge(inputUID_, hwRate_, hwChannels)) {
+        case DeviceSession::Change::none:
+            return;
+        case DeviceSession::Change::gone:
+            stopEngine();
+            setStatus(DeviceSession::disconnected());
+            return;
+        case DeviceSession::Change::restart:
+            break;
+    }
+    const bool wasRecording = recording_;
+    stopEngine();
+    startEngine();
+    if (wasRecording) {
+        if (running_) record();
+        setStatus(status_.then(QString(),
+                               Status::ok(QStringLiteral(
+                                   "  — interface changed; recording continued as a new take"))));
+    }
+}
+
+void RoomEngine::selectInput(const QString& uid) {
+    if (recording_) return;
+    assign(inputUID_, uid);
+    Settings().setInputUID(uid);
+    startEngine();
+}
+
+void RoomEngine::selectOutput(const QString& uid) {
+    if (recording_) return;
+    assign(outputUID_, uid);
+    Settings().setOutputUID(uid);
+    startEngine();
+}
+
+void RoomEngine::setRoot(const QString& path) {
+    assign(rootPath_, path);
+    Settings().setRootPath(path);
+}
+
+void RoomEngine::setShowAll(bool on) {
+    assign(showAll_, on);
+    Settings().setShowAll(on);
+}
+
+void RoomEngine::setLinkConnected(bool connected) {
+    assign(linkConnected_, connected);
+}
+
+void RoomEngine::testTone(double seconds) {
+    // Callers pass a fraction of a second: a length that is not a positive
+    // number plays nothing, and a huge one must not overflow the count.
+    if (!std::isfinite(seconds) || seconds <= 0.0) seconds = 0.0;
+    seconds = std::min(seconds, 3600.0);
+    // A request repeated while a tone plays starts the count again: the audio
+    // thread takes up each new request number once.
+    ++controls.toneRequest;
+    controls.toneFrames = static_cast<std::int64_t>(hwRate_ * seconds);
+    publishControls();
+}
+
+void RoomEngine::record(const std::optional<QString>& dayFolder) {
+    if (!running_ || recording_) return;
+    const Status status = recorder.start(rootPath_, dayFolder, armedInputs(), hwRate_);
+    assign(recordingFolder_, recorder.folder());
+    assign(folderName_, QDir(recorder.folder()).dirName());
+    if (!recorder.recording()) {
+        setStatus(status);
+        return;
+    }
+    controls.recording = true;
+    publishControls();
+    assign(recording_, true);
+    assign(elapsed_, 0.0);
+    if (!status.empty()) setStatus(status);
+}
+
+void RoomEngine::stopRecording() {
+    if (!recording_) return;
+    // Blocks handed over before this are written before the files close.
+    endTakeState();
+    setStatus(recorder.stop(rootPath_));
+}
+
+void RoomEngine::endTakeState() {
+    controls.recording = false;
+    publishControls();
+    assign(recording_, false);
+}
+
+void RoomEngine::rollFiles() {
+    showTakeStatus(recorder.roll(armedInputs(), hwRate_));
+}
+
+void RoomEngine::showTakeStatus(const Status& status) {
+    if (recording_ && !recorder.recording()) endTakeState();
+    if (!status.empty()) setStatus(status);
+}
+
+void RoomEngine::setArmed(int index, bool on) {
+    if (recording_ || !channelList_.setArmed(index, on)) return;
+    Q_EMIT changed();
+    publishControls();
+    channelList_.save(inputUID_);
+}
+
+void RoomEngine::setName(int index, const QString& name) {
+    if (!channelList_.setName(index, name)) return;
+    Q_EMIT changed();
+    channelList_.save(inputUID_);
+}
+
+void RoomEngine::setSolo(int index, bool on) {
+    if (!channelList_.setSolo(index, on)) return;
+    Q_EMIT changed();
+    publishControls();
+}
+
+void RoomEngine::clearSolo() {
+    channelList_.clearSolo();
+    Q_EMIT changed();
+    publishControls();
+}
+
+void RoomEngine::publishControls() {
+    channelList_.flags(controls.armed, controls.solo);
+    processor.publish(controls);
+}
+
+std::vector<TakeInput> RoomEngine::armedInputs() const {
+    std::vector<TakeInput> inputs;
+    for (const Channel& ch : channels()) {
+        if (ch.armed) inputs.push_back({ch.id, ch.displayName()});
+    }
+    return inputs;
+}
+
+void RoomEngine::tick() {
+    float mix = 0.0f, mon = 0.0f;
+    processor.meters().take(peaks, mix, mon);
+    assign(monPeak_, decayed(mon, monPeak_));
+    assign(monLabel_, channelList_.monitorLabel());
+    const int shown = std::min(channelList_.size(), static_cast<int>(peaks.size()));
+    for (int i = 0; i < shown; ++i) {
+        channelList_.setPeak(i, decayed(peaks[static_cast<std::size_t>(i)], channels()[i].peak));
+    }
+    Q_EMIT changed();
+    assign(mixPeak_, decayed(mix, mixPeak_));
+
+    if (!recording_) return;
+    assign(elapsed_, recorder.elapsed());
+    if (const auto lost = recorder.newDrops()) setStatus(*lost);
+    if (recorder.rollDue(hwRate_)) rollFiles();
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "base/Clock.h"
+#include "engine/AudioControls.h"
+#include "engine/BufferProcessor.h"
+#include "engine/HeadphoneFeed.h"
+#include "hardware/DeviceSession.h"
+#include "recording/TakeRecorder.h"
+#include "room/RoomCommands.h"
+#include "room/RoomState.h"
+
+// The one engine at the centre of the program: a thin coordinator of its
+// parts (the device session, the per-buffer processor, the take recorder and
+// the channel list) that keeps the observable state and carries out the
+// commands that involve more than one of them.
+//
+// Main thread only, like everything it owns but the processor's audio side
+// and the recorder's file thread. Tests may drive the tick themselves.
+class RoomEngine final : public RoomState, public RoomCommands {
+public:
+    static constexpr double rollover = TakeRecorder::rollover;
+
+    // The program's engine, made on first use; it lives until the process ends.
+    static RoomEngine& shared();
+
+    explicit RoomEngine(const Clock& clock = Clock::system(), QObject* parent = nullptr);
+    ~RoomEngine() override;
+
+    // Asks for microphone access, starts the 0.05 s tick, and once access
+    // is granted lists the devices and starts the engine.
+    void boot();
+    // Ends a take, stops capture and headphones.
+    void stopEngine();
+
+    void refreshDevices() override;
+    void startEngine() override;
+    void selectInput(const QString& uid) override;
+    void selectOutput(const QString& uid) override;
+    void setRoot(const QString& path) override;
+    void setShowAll(bool on) override;
+    void record(const std::optional<QString>& dayFolder = std::nullopt) override;
+    void stopRecording() override;
+    void setArmed(int index, bool on) override;
+    void setName(int index, const QString& name) override;
+    void setSolo(int index, bool on) override;
+    void clearSolo() override;
+    void testTone(double seconds = 0.7) override;
+    void setLinkConnected(bool connected) override;
+
+    // Every 0.05 s: meters, headphone label, elapsed time, lost blocks, and
+    // a new set of files when the current one is due.
+    void tick();
+
+    // Any thread: buffers the audio backend lost, and recorded blocks lost
+    // because the disk fell behind.
+    std::uint64_t xruns() const { return session.xruns(); }
+    std::uint64_t droppedBlocks() const { return recorder.droppedBlocks(); }
+
+private:
+    // A hardware change reported: restart (continuing a take as a new one)
+    // when what runs no longer matches, stop when the input is gone.
+    void deviceChanged();
+    void rollFiles();
+    // After a failure report or a roll: the take may have ended.
+    void showTakeStatus(const Status& status);
+    void endTakeState();
+    void publishControls();
+    std::vector<TakeInput> armedInputs() const;
+    void setStatus(const Status& status) { assign(status_, status); }
+
+    const Clock& clock;
+    TakeRecorder recorder;
+    BufferProcessor processor;
+    AudioControls controls;  // the main thread's copy of what the audio thread needs
+    int hwChannels = 0;
+    std::unique_ptr<HeadphoneFeed> feed;  // held by the headphone callback
+    DeviceSession session;
+    QObject* timer = nullptr;
+    std::vector<float> peaks;  // the tick's copy
+};
