@@ -235,11 +235,6 @@ QString RootView::statusLine(bool linked, const QString& server, const QString& 
     return prefix + text;
 }
 
-bool RootView::alarming(const QString& text) {
-    return text.contains(QStringLiteral("denied")) || text.contains(QStringLiteral("failed")) ||
-           text.contains(QStringLiteral("No audio"));
-}
-
 void RootView::refreshPickers() {
     auto fill = [](QComboBox* picker, const QList<AudioDev>& devices, const QString& chosen,
                    bool counts) {
@@ -312,7 +307,7 @@ void RootView::refresh() {
 
     setText(status, statusLine(e.linkConnected(), Settings().server(), e.status()));
     const QColor colour =
-        alarming(e.status()) ? QColor(Qt::red) : palette().color(QPalette::PlaceholderText);
+        e.statusIsFailure() ? QColor(Qt::red) : palette().color(QPalette::PlaceholderText);
     if (status->palette().color(QPalette::WindowText) != colour) {
         QPalette p = status->palette();
         p.setColor(QPalette::WindowText, colour);

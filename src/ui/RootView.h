@@ -53,9 +53,8 @@ public:
 
     // "01:02:05" for 3725.9 s.
     static QString clock(double seconds);
-    // The status line's text, and whether it is an alarm (shown in red).
+    // The status line's text; it is red when the status reports a failure.
     static QString statusLine(bool linked, const QString& server, const QString& status);
-    static bool alarming(const QString& status);
 
 private:
     QWidget* header();
