@@ -2,6 +2,7 @@
 #include "channels/Labels.h"
 #include "hardware/InputCapture.h"
 #include "hardware/demo/DemoSystem.h"
+#include "support/LogCapture.h"
 #include "support/RecordingFixture.h"
 
 namespace {
@@ -99,12 +100,15 @@ TEST(HeadphoneFeed, EveryChannelCarriesTheFeedAndOversizedRequestsTakeNothing) {
 }
 
 TEST_F(Demo, EighteenInputsUnplugMidTake) {
-    start({18, 20, 48000});
+    LogCapture log;
+    // A name that looks like a text template stays what it is.
+    start({18, 20, 48000, true, "%1 %2 Box (simulated)"});
     ASSERT_EQ(engine.channels().size(), 18);
     for (const Channel& ch : engine.channels()) EXPECT_EQ(ch.armed, ch.id < 8);
     EXPECT_EQ(engine.status(),
-              "Tessaly Demo Interface (simulated) — 18 inputs at 48 kHz"
-              " · headphones: Tessaly Demo Interface (simulated)");
+              "%1 %2 Box (simulated) — 18 inputs at 48 kHz · headphones: %1 %2 Box (simulated)");
+    EXPECT_EQ(log.lines(), (QStringList{"input: %1 %2 Box (simulated) 18ch @48000",
+                                        "headphones: %1 %2 Box (simulated) 20ch @48000.0"}));
     engine.record();
     play(0.4);
     clock.advance(2.0);  // past the guard

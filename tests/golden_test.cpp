@@ -12,14 +12,10 @@
 
 #include "hardware/demo/DemoSystem.h"
 #include "link/LinkMessages.h"
+#include "support/LogCapture.h"
 #include "support/RecordingFixture.h"
 
 namespace {
-
-QStringList logged;
-void collect(QtMsgType, const QMessageLogContext&, const QString& text) {
-    logged << "log " + text;
-}
 
 class Golden : public RecordingTest {
 protected:
@@ -28,8 +24,6 @@ protected:
         auto owned = std::make_unique<DemoSystem>(DemoSystem::Options{20, 20, 48000, false});
         demo = owned.get();
         AudioSystem::install(std::move(owned));
-        logged.clear();
-        qInstallMessageHandler(collect);
         QObject::connect(&engine, &RoomEngine::changed, &listening, [this] {
             if (engine.status() != lastStatus) {
                 lastStatus = engine.status();
@@ -38,13 +32,11 @@ protected:
         });
     }
     void TearDown() override {
-        qInstallMessageHandler(nullptr);
         engine.stopEngine();
         AudioSystem::install(nullptr);
     }
     void note(const QString& line) {
-        lines << logged;
-        logged.clear();
+        for (const QString& l : log.take()) lines << "log " + l;
         lines << QString(line).replace(root.path(), "<root>");
     }
     // `buffers` buffers of the interface, with the meters' tick every 10.
@@ -78,6 +70,7 @@ protected:
     }
 
     DemoSystem* demo = nullptr;
+    LogCapture log;
     QObject listening;
     QString lastStatus;
     QStringList lines;

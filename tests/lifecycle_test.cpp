@@ -1,14 +1,10 @@
 #include "hardware/AudioDevices.h"
 #include "hardware/Permission.h"
 #include "support/FakeAudio.h"
+#include "support/LogCapture.h"
 #include "support/RecordingFixture.h"
 
 namespace {
-
-QStringList logged;
-void collect(QtMsgType, const QMessageLogContext&, const QString& text) {
-    logged << text;
-}
 
 AudioDev dev(std::uint32_t id, const QString& name, std::int64_t in, std::int64_t out) {
     return AudioDev{id, name, QStringLiteral("uid-") + QString::number(id), in, out};
@@ -16,16 +12,11 @@ AudioDev dev(std::uint32_t id, const QString& name, std::int64_t in, std::int64_
 
 class Lifecycle : public RecordingTest {
 protected:
-    void SetUp() override {
-        RecordingTest::SetUp();
-        logged.clear();
-        qInstallMessageHandler(collect);
-    }
     void TearDown() override {
-        qInstallMessageHandler(nullptr);
         RecordingTest::TearDown();
         Permission::setGranted(true);
     }
+    LogCapture log;
     // Boots and waits for the permission answer.
     void boot() {
         engine.boot();
@@ -88,8 +79,8 @@ TEST_F(Lifecycle, StatusTextsForEveryKindOfStart) {
     EXPECT_EQ(engine.status(), "Scarlett 18i20 — 18 inputs at 48 kHz · headphones: Scarlett 18i20");
     ASSERT_EQ(engine.channels().size(), 18);
     for (const Channel& ch : engine.channels()) EXPECT_EQ(ch.armed, ch.id < 8);
-    EXPECT_TRUE(logged.contains("input: Scarlett 18i20 18ch @48000"));
-    EXPECT_TRUE(logged.contains("headphones: Scarlett 18i20 20ch @48000.0"));
+    EXPECT_TRUE(log.lines().contains("input: Scarlett 18i20 18ch @48000"));
+    EXPECT_TRUE(log.lines().contains("headphones: Scarlett 18i20 20ch @48000.0"));
 
     const QString warning = "  ⚠︎ set 48 kHz in Focusrite Control to match video";
     for (auto [hz, text] : {std::pair{44100.0, "44.1"}, {96000.0, "96"}, {88200.0, "88"}}) {
@@ -108,7 +99,7 @@ TEST_F(Lifecycle, StatusTextsForEveryKindOfStart) {
     // Without a headphone device: no headphones part, the default output's format.
     engine.selectOutput("none");
     EXPECT_EQ(engine.status(), "Scarlett 18i20 — 18 inputs at 48 kHz");
-    EXPECT_TRUE(logged.contains("headphones: default 2ch @44100.0"));
+    EXPECT_TRUE(log.lines().contains("headphones: default 2ch @44100.0"));
     // A headphone output that will not start stays visible.
     audio->playbackStartError = "no JACK server is running";
     engine.selectOutput("uid-1");

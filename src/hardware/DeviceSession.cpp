@@ -92,8 +92,10 @@ void DeviceSession::run(const Input& in, InputCapture::BufferFn buffers,
     capture.setOnBuffer(std::move(buffers));
     AudioSystem::current().onChange([changed = std::move(changed)](AudioChange) { changed(); });
     listening = true;
-    qInfo().noquote()
-        << QStringLiteral("input: %1 %2ch @%3").arg(in.device.name).arg(in.channels).arg(in.rate);
+    // Built in one step: a name holding "%1" must not take the next argument.
+    qInfo().noquote() << QStringLiteral("input: %1 %2ch @%3")
+                             .arg(in.device.name, QString::number(in.channels),
+                                  QString::number(in.rate));
 }
 
 DeviceSession::Format DeviceSession::headphoneFormat(const std::optional<AudioDev>& device,
@@ -113,9 +115,8 @@ DeviceSession::Format DeviceSession::headphoneFormat(const std::optional<AudioDe
 Status DeviceSession::startHeadphones(const std::optional<AudioDev>& device, const Format& format,
                                       PullFn pull, void* user) {
     qInfo().noquote() << QStringLiteral("headphones: %1 %2ch @%3")
-                             .arg(device ? device->name : QStringLiteral("default"))
-                             .arg(format.channels)
-                             .arg(rateWithFraction(format.rate));
+                             .arg(device ? device->name : QStringLiteral("default"),
+                                  QString::number(format.channels), rateWithFraction(format.rate));
     PlaybackResult opened = AudioSystem::current().openPlayback(device ? &*device : nullptr,
                                                                 format.channels, pull, user);
     headphones = std::move(opened.stream);
@@ -154,8 +155,8 @@ DeviceSession::Change DeviceSession::judge(const QString& inputUID, int rate, in
 }
 
 Status DeviceSession::started(const Input& in) {
-    QString text = in.device.name +
-                   QStringLiteral(" — %1 inputs at %2 kHz").arg(in.channels).arg(rateText(in.rate));
+    QString text = in.device.name + QStringLiteral(" — %1 inputs at %2 kHz")
+                                        .arg(QString::number(in.channels), rateText(in.rate));
     if (in.headphones) text += QStringLiteral(" · headphones: ") + in.headphones->name;
     if (in.rate != kNominalRate)
         text += QStringLiteral("  ⚠︎ set 48 kHz in Focusrite Control to match video");

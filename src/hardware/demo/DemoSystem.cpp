@@ -147,8 +147,7 @@ float DemoSystem::sample(int input, std::int64_t at) {
 
 QList<AudioDev> DemoSystem::devices() {
     if (!present.load()) return {};
-    return {AudioDev{deviceId, QStringLiteral("Tessaly Demo Interface (simulated)"), uid(),
-                     options.inputs, options.outputs}};
+    return {AudioDev{deviceId, options.name, uid(), options.inputs, options.outputs}};
 }
 
 double DemoSystem::nominalRate(std::uint32_t id) {

@@ -28,6 +28,8 @@ public:
         // False: no clock thread; buffers come only from step(), on the
         // caller's thread (deterministic runs in tests).
         bool realTime = true;
+        // The device's name; it says that it is simulated.
+        QString name = QStringLiteral("Tessaly Demo Interface (simulated)");
     };
     static constexpr std::uint32_t deviceId = 1;
     static constexpr int bufferFrames = 256;
