@@ -118,6 +118,11 @@ TEST_F(Window, RowsAndTheRulesOfATake) {
     QTest::mouseClick(view->toneButton(), Qt::LeftButton);
     EXPECT_TRUE(toneHeard());
     EXPECT_EQ(view->toneButton()->toolTip(), "Plays a short beep to the headphones");
+    // No label hides a letter or an ampersand behind a keyboard mnemonic.
+    for (const QAbstractButton* b : view->findChildren<QAbstractButton*>()) {
+        EXPECT_TRUE(QKeySequence::mnemonic(b->text()).isEmpty()) << b->text().toStdString();
+        EXPECT_EQ(shownText(b->text()), b->text());
+    }
 
     clock.advance(3725.9);
     engine.tick();

@@ -34,7 +34,8 @@ bool MainWindow::requestQuit() {
         QMessageBox ask(QMessageBox::Warning, QStringLiteral("Still recording"),
                         QStringLiteral("Still recording"), QMessageBox::NoButton, this);
         ask.setInformativeText(QStringLiteral("Stop the recording and quit?"));
-        QPushButton* stop = ask.addButton(QStringLiteral("Stop & Quit"), QMessageBox::AcceptRole);
+        // "&&": a single "&" would make the Q a keyboard mnemonic and hide the ampersand.
+        QPushButton* stop = ask.addButton(QStringLiteral("Stop && Quit"), QMessageBox::AcceptRole);
         ask.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
         ask.setDefaultButton(stop);
         ask.exec();

@@ -29,6 +29,21 @@ bool waitFor(Done done, int tries = 500) {
     return done();
 }
 
+// What a button shows of its text: "&&" draws an ampersand, a single "&"
+// marks the next letter as a keyboard mnemonic and is not drawn.
+inline QString shownText(const QString& text) {
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != u'&') {
+            shown += text[i];
+        } else if (i + 1 < text.size() && text[i + 1] == u'&') {
+            shown += u'&';
+            ++i;
+        }
+    }
+    return shown;
+}
+
 // An engine with a clock of its own, a fresh recording root and empty
 // settings, on a fed interface (FakeAudio) until a test installs another.
 class RecordingTest : public testing::Test {
