@@ -12,7 +12,9 @@
 
 #include "app/LaunchOptions.h"
 #include "app/MainWindow.h"
+#include "app/SelfTest.h"
 #include "app/SingleInstance.h"
+#include "hardware/demo/DemoSystem.h"
 #include "support/ControlRoom.h"
 #include "support/FakeAudio.h"
 #include "support/RecordingFixture.h"
@@ -215,6 +217,25 @@ TEST_F(Program, ASecondLaunchShowsTheRunningWindow) {
     ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 5000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(waitUntil([&] { return shown == 1; }, 2000));
+}
+
+using SelfTestRun = RecordingTest;
+
+// The run follows its clock, so any length ends when its time has come:
+// 3,000,000 s is more milliseconds than a Qt timer can count.
+TEST_F(SelfTestRun, AVeryLongRunEndsAfterItsTime) {
+    AudioSystem::install(std::make_unique<DemoSystem>());
+    ManualClock schedule;
+    QTimer hours;  // time flies: 250,000 s every 10 ms
+    QObject::connect(&hours, &QTimer::timeout, [&] { schedule.advance(250'000); });
+    hours.start(10);
+    const Clock::SteadyTime began = schedule.ticks();
+    selfTest(engine, 3'000'000, schedule);
+    const double took = secondsBetween(began, schedule.ticks());
+    EXPECT_GE(took, 3'000'000 + 2.0);
+    EXPECT_LE(took, 3'000'000 + 2.0 + 3 * 250'000);
+    EXPECT_FALSE(engine.running());
+    expectExactHeaders(engine.recordingFolder().toStdString(), false);
 }
 
 class QuitRule : public RecordingTest {};

@@ -11,9 +11,10 @@
 
 namespace {
 
-constexpr int kFirstReportMs = 2000;
-constexpr int kToneReportMs = 600;
+constexpr double kFirstReportSeconds = 2.0;
+constexpr double kToneReportSeconds = 0.6;
 constexpr double kToneSeconds = 1.0;
+constexpr int kPollMs = 10;
 
 void say(const QString& line) {
     std::fputs(line.toUtf8().constData(), stdout);
@@ -41,23 +42,40 @@ void listFiles(const QString& folder) {
 
 }  // namespace
 
-void selfTest(RoomEngine& e, double seconds) {
+void selfTest(RoomEngine& e, double seconds, const Clock& clock) {
+    // One step every few milliseconds, each when its time on `clock` has
+    // come: Qt's timers take whole milliseconds in an int, too few for a
+    // long run.
+    enum class Step { firstReport, toneReport, lastReport };
+    Step step = Step::firstReport;
+    const Clock::SteadyTime booted = clock.ticks();
+    Clock::SteadyTime recording{};
     QEventLoop done;
-    e.boot();
-    QTimer::singleShot(kFirstReportMs, &e, [&] {
-        say(QStringLiteral("status: ") + e.status());
-        const auto armed = std::count_if(e.channels().begin(), e.channels().end(),
-                                         [](const Channel& c) { return c.armed; });
-        say(QStringLiteral("running: %1  inputs: %2  armed: %3")
-                .arg(e.running() ? QStringLiteral("true") : QStringLiteral("false"))
-                .arg(e.channels().size())
-                .arg(armed));
-        if (!e.running()) {
-            done.quit();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &done, [&] {
+        const Clock::SteadyTime now = clock.ticks();
+        if (step == Step::firstReport) {
+            if (secondsBetween(booted, now) < kFirstReportSeconds) return;
+            say(QStringLiteral("status: ") + e.status());
+            const auto armed = std::count_if(e.channels().begin(), e.channels().end(),
+                                             [](const Channel& c) { return c.armed; });
+            say(QStringLiteral("running: %1  inputs: %2  armed: %3")
+                    .arg(e.running() ? QStringLiteral("true") : QStringLiteral("false"))
+                    .arg(e.channels().size())
+                    .arg(armed));
+            if (!e.running()) {
+                done.quit();
+                return;
+            }
+            e.testTone(kToneSeconds);
+            e.record();
+            const QString folder = e.recordingFolder();
+            say(QStringLiteral("recording → ") + (folder.isEmpty() ? QStringLiteral("?") : folder));
+            recording = now;
+            step = Step::toneReport;
             return;
         }
-        e.testTone(kToneSeconds);
-        QTimer::singleShot(kToneReportMs, &e, [&] {
+        if (step == Step::toneReport && secondsBetween(recording, now) >= kToneReportSeconds) {
             const auto& ch = e.channels();
             say(QStringLiteral("during tone — peaks all %1 inputs: ").arg(ch.size()) +
                 peaks(ch, ch.size()));
@@ -68,18 +86,18 @@ void selfTest(RoomEngine& e, double seconds) {
             say(QString::asprintf("during tone — headphones meter: %.3f  loopback 19/20: ",
                                   static_cast<double>(e.monPeak())) +
                 loopback);
-        });
-        e.record();
-        const QString folder = e.recordingFolder();
-        say(QStringLiteral("recording → ") + (folder.isEmpty() ? QStringLiteral("?") : folder));
-        QTimer::singleShot(static_cast<int>(seconds * 1000), &e, [&] {
+            step = Step::lastReport;
+        }
+        if (secondsBetween(recording, now) >= seconds) {
             say(QStringLiteral("peaks (first 8): ") + peaks(e.channels(), 8) +
                 QString::asprintf("   mix: %.3f", static_cast<double>(e.mixPeak())));
             e.stopRecording();
             if (!e.recordingFolder().isEmpty()) listFiles(e.recordingFolder());
             done.quit();
-        });
+        }
     });
+    e.boot();
+    poll.start(kPollMs);
     done.exec();
     e.stopEngine();
 }
