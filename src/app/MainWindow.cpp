@@ -10,12 +10,12 @@
 #include "room/RoomEngine.h"
 #include "ui/RootView.h"
 
-MainWindow::MainWindow(RoomEngine& engine) : e(engine) {
+MainWindow::MainWindow(RoomEngine& e) : engine(e) {
     setWindowTitle(QStringLiteral("Tessaly"));
     resize(1000, 600);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    root = new RootView(e, e, this);
+    root = new RootView(engine, engine, this);
     layout->addWidget(root);
     auto* quit = new QAction(QStringLiteral("Quit"), this);
     quit->setShortcut(QKeySequence::Quit);
@@ -30,7 +30,7 @@ void MainWindow::reveal() {
 }
 
 bool MainWindow::requestQuit() {
-    if (e.recording()) {
+    if (engine.recording()) {
         QMessageBox ask(QMessageBox::Warning, QStringLiteral("Still recording"),
                         QStringLiteral("Still recording"), QMessageBox::NoButton, this);
         ask.setInformativeText(QStringLiteral("Stop the recording and quit?"));
@@ -41,7 +41,7 @@ bool MainWindow::requestQuit() {
         ask.exec();
         if (ask.clickedButton() != stop) return false;
     }
-    e.stopEngine();
+    engine.stopEngine();
     QApplication::quit();
     return true;
 }

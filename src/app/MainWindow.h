@@ -26,6 +26,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    RoomEngine& e;
+    RoomEngine& engine;
     RootView* root;
 };

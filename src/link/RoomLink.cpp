@@ -10,60 +10,57 @@
 #include "room/RoomCommands.h"
 #include "room/RoomState.h"
 
-namespace {
-constexpr int kWatchMs = 1000;
-}
-
-RoomLink::RoomLink(const RoomState& s, RoomCommands& c, QObject* parent)
-    : QObject(parent), state(s), commands(c) {}
+RoomLink::RoomLink(const RoomState& s, RoomCommands& c, LinkTiming t, QObject* parent)
+    : QObject(parent), state(s), commands(c), timing(t) {}
 
 RoomLink::~RoomLink() {
-    if (!task) return;
-    task->disconnect(this);  // no loss to report, no retry to schedule
-    task->abort();
+    if (!socket) return;
+    socket->disconnect(this);  // no loss to report, no retry to schedule
+    socket->abort();
 }
 
 void RoomLink::start() {
     connect();
-    timer = new QTimer(this);
-    QObject::connect(timer, &QTimer::timeout, this, &RoomLink::sendStatus);
-    timer->start(statusMs);
+    statusTimer = new QTimer(this);
+    QObject::connect(statusTimer, &QTimer::timeout, this, &RoomLink::sendStatus);
+    statusTimer->start(timing.statusMs);
     watchdog = new QTimer(this);
     QObject::connect(watchdog, &QTimer::timeout, this, &RoomLink::watch);
-    watchdog->start(kWatchMs);
+    watchdog->start(timing.watchMs);
 }
 
 void RoomLink::connect() {
-    if (task) {
-        task->disconnect(this);  // its late signals belong to an old generation
-        task->abort();
-        task->deleteLater();
-        task = nullptr;
+    if (socket) {
+        socket->disconnect(this);  // its late signals belong to an old generation
+        socket->abort();
+        socket->deleteLater();
+        socket = nullptr;
     }
-    const qint64 g = ++gen;
+    const qint64 g = ++generation;
     const QUrl url(QStringLiteral("ws://") + Settings().server() + QStringLiteral("/tessaly"),
                    QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty()) return;  // idle until the next launch
 
-    task = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
-    task->setMaxAllowedIncomingMessageSize(maxMessage);
-    task->setMaxAllowedIncomingFrameSize(maxMessage);
-    QObject::connect(task, &QWebSocket::connected, this, [this] {
+    socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    socket->setMaxAllowedIncomingMessageSize(maxMessage);
+    socket->setMaxAllowedIncomingFrameSize(maxMessage);
+    QObject::connect(socket, &QWebSocket::connected, this, [this] {
         heard.start();
         pinged.start();
         setConnected(true);
     });
-    QObject::connect(task, &QWebSocket::disconnected, this, [this, g] { lost(g); });
-    QObject::connect(task, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+    QObject::connect(socket, &QWebSocket::disconnected, this, [this, g] { lost(g); });
+    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
                      [this, g] { lost(g); });
-    QObject::connect(task, &QWebSocket::textMessageReceived, this, [this](const QString& message) {
-        heard.start();
-        received(message.toUtf8());
-    });
-    QObject::connect(task, &QWebSocket::binaryMessageReceived, this, [this] { heard.start(); });
-    QObject::connect(task, &QWebSocket::pong, this, [this] { heard.start(); });
+    QObject::connect(socket, &QWebSocket::textMessageReceived, this,
+                     [this](const QString& message) {
+                         heard.start();
+                         received(message.toUtf8());
+                     });
+    QObject::connect(socket, &QWebSocket::binaryMessageReceived, this, [this] { heard.start(); });
+    QObject::connect(socket, &QWebSocket::pong, this, [this] { heard.start(); });
     ++attemptCount;
-    task->open(url);
+    socket->open(url);
 }
 
 void RoomLink::lost(qint64 g) {
@@ -72,8 +69,8 @@ void RoomLink::lost(qint64 g) {
 }
 
 void RoomLink::retry(qint64 g) {
-    QTimer::singleShot(retryMs, this, [this, g] {
-        if (gen == g) connect();
+    QTimer::singleShot(timing.retryMs, this, [this, g] {
+        if (generation == g) connect();
     });
 }
 
@@ -85,24 +82,24 @@ void RoomLink::setConnected(bool on) {
 }
 
 void RoomLink::watch() {
-    if (!linked || !task) return;
+    if (!linked || !socket) return;
     // A peer that vanished without closing (asleep, cable pulled) answers nothing.
-    if (heard.elapsed() >= silenceMs) {
-        const qint64 g = gen;
-        task->disconnect(this);
-        task->abort();
+    if (heard.elapsed() >= timing.silenceMs) {
+        const qint64 g = generation;
+        socket->disconnect(this);
+        socket->abort();
         lost(g);
         return;
     }
-    if (pinged.elapsed() >= pingMs) {
-        task->ping();
+    if (pinged.elapsed() >= timing.pingMs) {
+        socket->ping();
         pinged.start();
     }
 }
 
 void RoomLink::sendStatus() {
-    if (!linked || !task) return;
-    task->sendTextMessage(QString::fromUtf8(statusText(state)));
+    if (!linked || !socket) return;
+    socket->sendTextMessage(QString::fromUtf8(statusText(state)));
 }
 
 void RoomLink::received(const QByteArray& text) {

@@ -37,15 +37,16 @@ protected:
 
 }  // namespace
 
-ChannelRow::ChannelRow(const RoomState& state, RoomCommands& c, int index, QWidget* parent)
-    : QWidget(parent), e(state), commands(c), i(index) {
+ChannelRow::ChannelRow(const RoomState& s, RoomCommands& c, int index, QWidget* parent)
+    : QWidget(parent), state(s), commands(c), position(index) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 4, 12, 4);
     row->setSpacing(10);
 
     armed = new ToggleSwitch(this);
     armed->setToolTip(QStringLiteral("Record this input"));
-    connect(armed, &QAbstractButton::clicked, this, [this](bool on) { commands.setArmed(i, on); });
+    connect(armed, &QAbstractButton::clicked, this,
+            [this](bool on) { commands.setArmed(position, on); });
 
     dot = new Dot(this);
     dot->setFixedSize(kDot, kDot);
@@ -54,7 +55,7 @@ ChannelRow::ChannelRow(const RoomState& state, RoomCommands& c, int index, QWidg
     name->setPlaceholderText(QStringLiteral("Name"));
     name->setFixedWidth(170);
     connect(name, &QLineEdit::textEdited, this,
-            [this](const QString& text) { commands.setName(i, text); });
+            [this](const QString& text) { commands.setName(position, text); });
 
     hw = new QLabel(this);
     hw->setFixedWidth(110);
@@ -72,7 +73,8 @@ ChannelRow::ChannelRow(const RoomState& state, RoomCommands& c, int index, QWidg
     solo->setToolTip(QStringLiteral("Hear only this input in the headphones"));
     solo->setIcon(Icons::headphones(palette().color(QPalette::PlaceholderText)));
     connect(solo, &QToolButton::clicked, this, [this] {
-        if (i < e.channels().size()) commands.setSolo(i, !e.channels()[i].solo);
+        if (position < state.channels().size())
+            commands.setSolo(position, !state.channels()[position].solo);
     });
 
     for (QWidget* w : std::initializer_list<QWidget*>{armed, dot, name, hw}) row->addWidget(w);
@@ -91,7 +93,7 @@ double ChannelRow::opacity() const {
 }
 
 void ChannelRow::refresh() {
-    const bool present = i < e.channels().size();
+    const bool present = position < state.channels().size();
     if (present == partsHidden) {
         // A list that just shrank shows nothing here until the row is rebuilt.
         partsHidden = !present;
@@ -100,8 +102,8 @@ void ChannelRow::refresh() {
         }
     }
     if (!present) return;
-    const Channel& ch = e.channels()[i];
-    const bool recording = e.recording();
+    const Channel& ch = state.channels()[position];
+    const bool recording = state.recording();
     if (armed->isChecked() != ch.armed) armed->setChecked(ch.armed);
     armed->setEnabled(!recording);
     auto* d = static_cast<Dot*>(dot);
@@ -123,7 +125,7 @@ void ChannelRow::refresh() {
 }
 
 void ChannelRow::paintEvent(QPaintEvent*) {
-    if (i % 2 != 0) return;
+    if (position % 2 != 0) return;
     QPainter p(this);
     QColor stripe = palette().color(QPalette::WindowText);
     stripe.setAlphaF(0.03f);

@@ -24,7 +24,7 @@ public:
     // the user is typing in.
     void refresh();
 
-    int index() const { return i; }
+    int index() const { return position; }
     ToggleSwitch* armedSwitch() const { return armed; }
     QWidget* recordingDot() const { return dot; }
     QLineEdit* nameField() const { return name; }
@@ -38,9 +38,9 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
-    const RoomState& e;
+    const RoomState& state;
     RoomCommands& commands;
-    const int i;
+    const int position;
     ToggleSwitch* armed;
     QWidget* dot;
     QLineEdit* name;

@@ -49,8 +49,8 @@ void setText(QLabel* label, const QString& text) {
 
 }  // namespace
 
-RootView::RootView(const RoomState& state, RoomCommands& c, QWidget* parent)
-    : QWidget(parent), e(state), commands(c) {
+RootView::RootView(const RoomState& s, RoomCommands& c, QWidget* parent)
+    : QWidget(parent), state(s), commands(c) {
     chooseFolder = [this](const QString& start) {
         return QFileDialog::getExistingDirectory(this, QStringLiteral("Folder"), start,
                                                  QFileDialog::ShowDirsOnly);
@@ -83,7 +83,7 @@ RootView::RootView(const RoomState& state, RoomCommands& c, QWidget* parent)
     status->setContentsMargins(12, 0, 12, 8);
     column->addWidget(status);
 
-    connect(&e, &RoomState::changed, this, &RootView::scheduleRefresh);
+    connect(&state, &RoomState::changed, this, &RootView::scheduleRefresh);
     refresh();
 }
 
@@ -113,7 +113,7 @@ QWidget* RootView::header() {
     auto* top = new QHBoxLayout();
     folder = new QPushButton(QStringLiteral("Folder…"), box);
     connect(folder, &QPushButton::clicked, this, [this] {
-        const QString chosen = chooseFolder(e.rootPath());
+        const QString chosen = chooseFolder(state.rootPath());
         if (!chosen.isEmpty()) commands.setRoot(chosen);
     });
     rootPath = new QLabel(box);
@@ -150,7 +150,7 @@ QWidget* RootView::header() {
     record->setFont(bold);
     record->setMinimumSize(150, 40);
     connect(record, &QPushButton::clicked, this, [this] {
-        if (e.recording()) {
+        if (state.recording()) {
             commands.stopRecording();
         } else {
             commands.record();
@@ -254,18 +254,19 @@ void RootView::refreshPickers() {
         const int at = static_cast<int>(uids.indexOf(chosen));
         if (picker->currentIndex() != at) picker->setCurrentIndex(at);
     };
-    fill(inputs, e.inputs(), e.inputUID(), true);
-    fill(outputs, e.outputs(), e.outputUID(), false);
+    fill(inputs, state.inputs(), state.inputUID(), true);
+    fill(outputs, state.outputs(), state.outputUID(), false);
 }
 
 void RootView::rebuildRows() {
     const int wanted = static_cast<int>(
-        e.showAll() ? e.channels().size() : std::min<qsizetype>(e.channels().size(), kRowsShown));
+        state.showAll() ? state.channels().size()
+                        : std::min<qsizetype>(state.channels().size(), kRowsShown));
     if (static_cast<int>(channelRows.size()) == wanted) return;
     for (ChannelRow* row : channelRows) delete row;
     channelRows.clear();
     for (int k = 0; k < wanted; ++k) {
-        auto* row = new ChannelRow(e, commands, k);
+        auto* row = new ChannelRow(state, commands, k);
         rowList->insertWidget(k, row);
         channelRows.push_back(row);
     }
@@ -273,15 +274,15 @@ void RootView::rebuildRows() {
 
 void RootView::refresh() {
     pending = false;
-    const bool recording = e.recording();
+    const bool recording = state.recording();
     refreshPickers();
     for (QWidget* w : std::initializer_list<QWidget*>{inputs, outputs, folder, refreshDevices}) {
         setIfChanged(w, !recording);
     }
-    setText(rootPath, rootPath->fontMetrics().elidedText(e.rootPath(), Qt::ElideMiddle, 260));
-    if (showAll->isChecked() != e.showAll()) showAll->setChecked(e.showAll());
+    setText(rootPath, rootPath->fontMetrics().elidedText(state.rootPath(), Qt::ElideMiddle, 260));
+    if (showAll->isChecked() != state.showAll()) showAll->setChecked(state.showAll());
 
-    setIfChanged(record, e.running());
+    setIfChanged(record, state.running());
     const QString recordText = recording ? QStringLiteral("STOP") : QStringLiteral("RECORD");
     if (record->text() != recordText) {
         record->setText(recordText);
@@ -290,24 +291,24 @@ void RootView::refresh() {
         p.setColor(QPalette::ButtonText, Qt::white);
         record->setPalette(p);
     }
-    setText(elapsed, recording ? clock(e.elapsed()) : QStringLiteral("00:00:00"));
-    setText(folderName, e.folderName());
+    setText(elapsed, recording ? clock(state.elapsed()) : QStringLiteral("00:00:00"));
+    setText(folderName, state.folderName());
     folderName->setVisible(recording);
 
     rebuildRows();
     for (ChannelRow* row : channelRows) row->refresh();
 
-    mix->setPeak(e.mixPeak());
-    mon->setPeak(e.monPeak());
-    setText(monLabel,
-            monLabel->fontMetrics().elidedText(e.monLabel(), Qt::ElideRight, kFooterLabel - 18));
+    mix->setPeak(state.mixPeak());
+    mon->setPeak(state.monPeak());
+    setText(monLabel, monLabel->fontMetrics().elidedText(state.monLabel(), Qt::ElideRight,
+                                                         kFooterLabel - 18));
     bool anySolo = false;
-    for (const Channel& ch : e.channels()) anySolo = anySolo || ch.solo;
+    for (const Channel& ch : state.channels()) anySolo = anySolo || ch.solo;
     setIfChanged(hearMix, anySolo);
 
-    setText(status, statusLine(e.linkConnected(), Settings().server(), e.status()));
+    setText(status, statusLine(state.linkConnected(), Settings().server(), state.status()));
     const QColor colour =
-        e.statusIsFailure() ? QColor(Qt::red) : palette().color(QPalette::PlaceholderText);
+        state.statusIsFailure() ? QColor(Qt::red) : palette().color(QPalette::PlaceholderText);
     if (status->palette().color(QPalette::WindowText) != colour) {
         QPalette p = status->palette();
         p.setColor(QPalette::WindowText, colour);

@@ -63,7 +63,7 @@ private:
     void rebuildRows();
     void refreshPickers();
 
-    const RoomState& e;
+    const RoomState& state;
     RoomCommands& commands;
     bool pending = false;
     QComboBox* inputs;
