@@ -20,7 +20,7 @@ FileQueue::~FileQueue() {
         std::lock_guard guard(lock);
         stopping = true;
     }
-    wake.notify_one();
+    wake.release();
     thread.join();
 }
 
@@ -34,7 +34,7 @@ void FileQueue::sync(const std::function<void()>& job) {
             done.set_value();
         });
     }
-    wake.notify_one();
+    wake.release();
     finished.wait();
 }
 
@@ -53,9 +53,10 @@ void FileQueue::drain() {
 }
 
 void FileQueue::run() {
-    std::unique_lock guard(lock);
     for (;;) {
-        wake.wait_for(guard, kPollInterval, [this] { return stopping || !jobs.empty(); });
+        // Woken by a job, or every few milliseconds to drain the blocks.
+        (void)wake.try_acquire_for(kPollInterval);
+        std::unique_lock guard(lock);
         auto ready = std::move(jobs);
         jobs.clear();
         const bool last = stopping && ready.empty();
@@ -64,6 +65,5 @@ void FileQueue::run() {
         drain();
         for (auto& job : ready) job();
         if (last) return;
-        guard.lock();
     }
 }

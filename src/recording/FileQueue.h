@@ -1,12 +1,12 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -60,8 +60,8 @@ private:
     const FailureHandler onFailure;
 
     std::mutex lock;  // guards jobs and stopping
-    std::condition_variable wake;
     std::deque<std::function<void()>> jobs;
     bool stopping = false;
+    std::binary_semaphore wake{0};  // a job was posted, or the queue stops
     std::thread thread;
 };
