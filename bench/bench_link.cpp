@@ -48,10 +48,9 @@ void BM_HostileFrames(benchmark::State& state) {
     const QList<QByteArray> frames = hostileFrames(count);
     bool survived = false;
     for (auto _ : state) {
-        room.sendAll(frames);
-        room.send(R"({"type":"record","on":false})");
-        room.send(R"({"type":"device","input":"uid-1"})");
-        room.send(R"({"type":"set","i":1,"name":"after the storm"})");
+        room.send(frames);
+        room.send({R"({"type":"record","on":false})", R"({"type":"device","input":"uid-1"})",
+                   R"({"type":"set","i":1,"name":"after the storm"})"});
         survived = waitFor(
             [&] {
                 return engine.channels().size() == 4 &&

@@ -7,13 +7,6 @@
 #include "support/ClickProbe.h"
 #include "support/JackServer.h"
 #include "support/RecordingFixture.h"
-#include "ui/ChannelRow.h"
-#include "ui/RootView.h"
-
-#include <QComboBox>
-#include <QLabel>
-#include <QProcess>
-#include <QPushButton>
 
 namespace {
 
@@ -57,10 +50,6 @@ protected:
         engine.boot();
         ASSERT_TRUE(waitFor([&] { return engine.running(); })) << engine.status().toStdString();
     }
-    void play(double seconds) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < end) waitFor([] { return false; }, 1);
-    }
     void TearDown() override {
         engine.stopEngine();
         AudioSystem::install(nullptr);
@@ -81,7 +70,7 @@ TEST_F(Jack, RecordsWhatAClientPlaysIntoAnInput) {
     engine.record();
     SineSource sine("tessaly:in_3");
     ASSERT_TRUE(sine.connected);
-    play(1.0);
+    runFor(1.0);
     engine.tick();
     EXPECT_NEAR(engine.channels()[2].peak, 0.5f, 0.01f);
     EXPECT_EQ(engine.channels()[3].peak, 0.0f);
@@ -124,7 +113,7 @@ TEST_F(Jack, TheHeadphonesAddNoPeriod) {
 TEST_F(Jack, AServerThatDiesMidTakeLeavesExactFiles) {
     boot(48000);
     engine.record();
-    play(0.5);
+    runFor(0.5);
     clock.advance(2.0);  // past the guard
     const QString take = engine.recordingFolder();
     server->stop(SIGKILL);
@@ -138,39 +127,6 @@ TEST_F(Jack, AServerAt44100GivesTheRateWarning) {
     EXPECT_EQ(engine.status(),
               "system — 20 inputs at 44.1 kHz · headphones: system"
               "  ⚠︎ set 48 kHz in Focusrite Control to match video");
-}
-
-TEST_F(Jack, TheWindowRunsOnJack) {
-    RootView view(engine, engine);
-    view.resize(1000, 600);
-    view.show();
-    boot(48000);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(view.inputPicker()->currentText(), "system (20 in)");
-    EXPECT_EQ(view.outputPicker()->currentText(), "system");
-    EXPECT_TRUE(view.recordButton()->isEnabled());
-    EXPECT_EQ(view.rows().size(), 8u);
-    EXPECT_EQ(view.rows()[0]->hardwareLabel()->text(), "Input 1");
-}
-
-TEST(JackProgram, SelfTestOnAPrivateServer) {
-    JackServer server(48000);
-    ASSERT_TRUE(server.up());
-    QTemporaryDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();  // with JACK_DEFAULT_SERVER
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-    QProcess tessaly;
-    tessaly.setProcessEnvironment(env);
-    tessaly.start(TESSALY_BINARY, {"--selftest", "1"});
-    ASSERT_TRUE(tessaly.waitForFinished(20000));
-    EXPECT_EQ(tessaly.exitCode(), 0);
-    const QStringList out =
-        QString::fromUtf8(tessaly.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    ASSERT_GE(out.size(), 2);
-    EXPECT_EQ(out[0], "status: system — 20 inputs at 48 kHz · headphones: system");
-    EXPECT_EQ(out[1], "running: true  inputs: 20  armed: 8");
-    EXPECT_GE(out.size(), 6 + 9);  // the reports and nine files
 }
 
 TEST(JackNames, TheAlsaCardBehindAnAlias) {

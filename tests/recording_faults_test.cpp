@@ -1,6 +1,3 @@
-#include <sys/resource.h>
-#include <csignal>
-
 #include <QProcess>
 #include <future>
 
@@ -8,26 +5,6 @@
 #include "recording/RecordBlock.h"
 #include "recording/TakeRecorder.h"
 #include "support/RecordingFixture.h"
-
-namespace {
-
-// Limits the size of every file this process writes, as a nearly full disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit limited = old;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
-
-private:
-    rlimit old{};
-};
-
-}  // namespace
 
 using Faults = RecordingTest;
 
@@ -139,19 +116,6 @@ TEST(SlowDisk, BlocksAreDroppedAndCountedNeverWaitedFor) {
               "Recording error: the disk is too slow — 1 audio blocks lost");
 }
 
-TEST_F(Faults, AFolderThatCannotBeMadeIsSaidAndStartsNoTake) {
-    QFile(root.path() + "/plain").open(QIODevice::WriteOnly);
-    engine.setRoot(root.path() + "/plain");
-    open({"In 1"});
-    engine.record();
-    EXPECT_FALSE(engine.recording());
-    EXPECT_EQ(engine.status(),
-              "Recording error: In 1 - Dec 5 - 2.15.07 PM.wav: Not a directory (and 1 more files)"
-              " — recording not started");
-}
-
-// A recorder killed in the middle of a take leaves every file readable, with
-// all but at most the last 2.5 s of what it had processed.
 TEST(KilledRecorder, LosesAtMostTheLastSeconds) {
     QTemporaryDir root;
     QProcess child;

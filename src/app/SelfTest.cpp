@@ -16,10 +16,10 @@ constexpr double kToneReportSeconds = 0.6;
 constexpr double kToneSeconds = 1.0;
 constexpr int kPollMs = 10;
 
-void say(const QString& line) {
-    std::fputs(line.toUtf8().constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+void say(FILE* out, const QString& line) {
+    std::fputs(line.toUtf8().constData(), out);
+    std::fputc('\n', out);
+    std::fflush(out);
 }
 
 QString peaks(const QList<Channel>& channels, qsizetype count) {
@@ -30,19 +30,19 @@ QString peaks(const QList<Channel>& channels, qsizetype count) {
     return values.join(u' ');
 }
 
-void listFiles(const QString& folder) {
+void listFiles(FILE* out, const QString& folder) {
     QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot |
                                                        QDir::Hidden | QDir::System);
     std::stable_sort(entries.begin(), entries.end(), [](const QFileInfo& a, const QFileInfo& b) {
         return a.fileName() < b.fileName();
     });
     for (const QFileInfo& f : entries)
-        say(QString::asprintf("  %9lld  ", static_cast<long long>(f.size())) + f.fileName());
+        say(out, QString::asprintf("  %9lld  ", static_cast<long long>(f.size())) + f.fileName());
 }
 
 }  // namespace
 
-void selfTest(RoomEngine& e, double seconds, const Clock& clock) {
+void selfTest(RoomEngine& e, double seconds, const Clock& clock, FILE* out) {
     // One step every few milliseconds, each when its time on `clock` has
     // come: Qt's timers take whole milliseconds in an int, too few for a
     // long run.
@@ -56,13 +56,13 @@ void selfTest(RoomEngine& e, double seconds, const Clock& clock) {
         const Clock::SteadyTime now = clock.ticks();
         if (step == Step::firstReport) {
             if (secondsBetween(booted, now) < kFirstReportSeconds) return;
-            say(QStringLiteral("status: ") + e.status());
+            say(out, QStringLiteral("status: ") + e.status());
             const auto armed = std::count_if(e.channels().begin(), e.channels().end(),
                                              [](const Channel& c) { return c.armed; });
-            say(QStringLiteral("running: %1  inputs: %2  armed: %3")
-                    .arg(e.running() ? QStringLiteral("true") : QStringLiteral("false"))
-                    .arg(e.channels().size())
-                    .arg(armed));
+            say(out, QStringLiteral("running: %1  inputs: %2  armed: %3")
+                         .arg(e.running() ? QStringLiteral("true") : QStringLiteral("false"))
+                         .arg(e.channels().size())
+                         .arg(armed));
             if (!e.running()) {
                 done.quit();
                 return;
@@ -70,29 +70,30 @@ void selfTest(RoomEngine& e, double seconds, const Clock& clock) {
             e.testTone(kToneSeconds);
             e.record();
             const QString folder = e.recordingFolder();
-            say(QStringLiteral("recording → ") + (folder.isEmpty() ? QStringLiteral("?") : folder));
+            say(out,
+                QStringLiteral("recording → ") + (folder.isEmpty() ? QStringLiteral("?") : folder));
             recording = now;
             step = Step::toneReport;
             return;
         }
         if (step == Step::toneReport && secondsBetween(recording, now) >= kToneReportSeconds) {
             const auto& ch = e.channels();
-            say(QStringLiteral("during tone — peaks all %1 inputs: ").arg(ch.size()) +
-                peaks(ch, ch.size()));
+            say(out, QStringLiteral("during tone — peaks all %1 inputs: ").arg(ch.size()) +
+                         peaks(ch, ch.size()));
             const QString loopback =
                 ch.size() < 20 ? QStringLiteral("n/a")
                                : QString::asprintf("%.3f %.3f", static_cast<double>(ch[18].peak),
                                                    static_cast<double>(ch[19].peak));
-            say(QString::asprintf("during tone — headphones meter: %.3f  loopback 19/20: ",
-                                  static_cast<double>(e.monPeak())) +
-                loopback);
+            say(out, QString::asprintf("during tone — headphones meter: %.3f  loopback 19/20: ",
+                                       static_cast<double>(e.monPeak())) +
+                         loopback);
             step = Step::lastReport;
         }
         if (secondsBetween(recording, now) >= seconds) {
-            say(QStringLiteral("peaks (first 8): ") + peaks(e.channels(), 8) +
-                QString::asprintf("   mix: %.3f", static_cast<double>(e.mixPeak())));
+            say(out, QStringLiteral("peaks (first 8): ") + peaks(e.channels(), 8) +
+                         QString::asprintf("   mix: %.3f", static_cast<double>(e.mixPeak())));
             e.stopRecording();
-            if (!e.recordingFolder().isEmpty()) listFiles(e.recordingFolder());
+            if (!e.recordingFolder().isEmpty()) listFiles(out, e.recordingFolder());
             done.quit();
         }
     });

@@ -1,6 +1,5 @@
 #include "support/ControlRoom.h"
 
-#include <QMutexLocker>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -8,37 +7,30 @@ ControlRoom::ControlRoom() {
     thread.start();
     worker = new QObject();
     worker->moveToThread(&thread);
-    QMetaObject::invokeMethod(
-        worker,
-        [this] {
-            server = new QWebSocketServer(QStringLiteral("control-room"),
-                                          QWebSocketServer::NonSecureMode, worker);
-            server->listen(QHostAddress::LocalHost, 0);
-            listening = server->serverPort();
-            QObject::connect(server, &QWebSocketServer::newConnection, worker, [this] {
-                QWebSocket* socket = server->nextPendingConnection();
-                socket->setParent(worker);
-                if (client) client->deleteLater();
-                client = socket;
-                {
-                    QMutexLocker guard(&lock);
-                    ++accepted;
-                    path = socket->requestUrl().path();
-                }
-                QObject::connect(socket, &QWebSocket::textMessageReceived, worker,
-                                 [this](const QString& m) {
-                                     QMutexLocker guard(&lock);
-                                     received.append(m.toUtf8());
-                                 });
-            });
-        },
-        Qt::BlockingQueuedConnection);
+    onServer([this] {
+        server = new QWebSocketServer("control-room", QWebSocketServer::NonSecureMode, worker);
+        server->listen(QHostAddress::LocalHost, 0);
+        listening = server->serverPort();
+        QObject::connect(server, &QWebSocketServer::newConnection, worker, [this] {
+            QWebSocket* socket = server->nextPendingConnection();
+            socket->setParent(worker);
+            if (client) client->deleteLater();
+            client = socket;
+            QMutexLocker guard(&lock);
+            ++accepted;
+            path = socket->requestUrl().path();
+            QObject::connect(socket, &QWebSocket::textMessageReceived, worker,
+                             [this](const QString& m) {
+                                 QMutexLocker inner(&lock);
+                                 received.append(m.toUtf8());
+                             });
+        });
+    });
 }
 
 ControlRoom::~ControlRoom() {
     thaw();
-    QMetaObject::invokeMethod(
-        worker, [this] { delete worker; }, Qt::BlockingQueuedConnection);
+    onServer([this] { delete worker; });
     thread.quit();
     thread.wait();
 }
@@ -62,27 +54,12 @@ QList<QByteArray> ControlRoom::messages() {
     return received;
 }
 
-void ControlRoom::clearMessages() {
-    QMutexLocker guard(&lock);
-    received.clear();
-}
-
-void ControlRoom::send(const QByteArray& text) {
-    onServer([this, text] {
-        if (client) client->sendTextMessage(QString::fromUtf8(text));
-    });
-}
-
-void ControlRoom::sendBinary(const QByteArray& bytes) {
-    onServer([this, bytes] {
-        if (client) client->sendBinaryMessage(bytes);
-    });
-}
-
-void ControlRoom::sendAll(const QList<QByteArray>& frames) {
-    onServer([this, frames] {
-        if (!client) return;
-        for (const QByteArray& f : frames) client->sendTextMessage(QString::fromUtf8(f));
+void ControlRoom::send(const QList<QByteArray>& frames, bool binary) {
+    onServer([this, frames, binary] {
+        for (const QByteArray& f : frames) {
+            if (client && binary) client->sendBinaryMessage(f);
+            if (client && !binary) client->sendTextMessage(QString::fromUtf8(f));
+        }
     });
 }
 
@@ -93,17 +70,12 @@ void ControlRoom::closeClient() {
 }
 
 void ControlRoom::freeze() {
-    {
-        QMutexLocker guard(&lock);
-        ++freezes;
-    }
+    isFrozen = true;
     QMetaObject::invokeMethod(
         worker, [this] { frozen.acquire(); }, Qt::QueuedConnection);
 }
 
 void ControlRoom::thaw() {
-    QMutexLocker guard(&lock);
-    if (freezes == 0) return;
-    --freezes;
+    if (!std::exchange(isFrozen, false)) return;
     frozen.release();
 }

@@ -4,7 +4,6 @@
 #include <QList>
 #include <QMutex>
 #include <QSemaphore>
-#include <QString>
 #include <QThread>
 #include <functional>
 
@@ -21,15 +20,12 @@ public:
 
     quint16 port() const { return listening; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(listening); }
-
     int connections();             // handshakes accepted so far
     QString lastPath();            // the path the last client asked for
     QList<QByteArray> messages();  // every text frame received, in order
-    void clearMessages();
 
-    void send(const QByteArray& text);  // to the current client
-    void sendBinary(const QByteArray& bytes);
-    void sendAll(const QList<QByteArray>& frames);  // in one go, as fast as it can
+    // To the current client, in one go.
+    void send(const QList<QByteArray>& frames, bool binary = false);
     void closeClient();
     void freeze();  // blocks the server's thread until thaw()
     void thaw();
@@ -47,5 +43,5 @@ private:
     QString path;
     QList<QByteArray> received;
     QSemaphore frozen;
-    int freezes = 0;  // waiting in freeze()
+    bool isFrozen = false;
 };

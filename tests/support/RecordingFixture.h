@@ -29,6 +29,12 @@ bool waitFor(Done done, int tries = 500) {
     return done();
 }
 
+// Runs the event loop for `seconds` of wall time (audio runs meanwhile).
+inline void runFor(double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) waitFor([] { return false; }, 1);
+}
+
 // What a button shows of its text: "&&" draws an ampersand, a single "&"
 // marks the next letter as a keyboard mnemonic and is not drawn.
 inline QString shownText(const QString& text) {

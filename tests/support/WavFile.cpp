@@ -16,15 +16,6 @@ std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
            std::uint32_t(b.at(at + 2)) << 16 | std::uint32_t(b.at(at + 3)) << 24;
 }
 
-std::uint16_t le16(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return static_cast<std::uint16_t>(b.at(at) | b.at(at + 1) << 8);
-}
-
-std::string field(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t width) {
-    return std::string(b.begin() + static_cast<long>(at),
-                       b.begin() + static_cast<long>(at + width));
-}
-
 SndRead readWithSndfile(const std::string& path) {
     SndRead r;
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &r.info);
