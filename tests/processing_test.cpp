@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/BufferProcessor.h"
+#include "engine/HeadphoneFeed.h"
 #include "recording/BlockQueue.h"
 
 namespace {
@@ -98,6 +99,20 @@ TEST_F(Processor, SoloRoutesToTheHeadphonesOnly) {
     process({0.25f, 0.9f, 0.6f}, 64, 2);
     for (float s : drain()) ASSERT_EQ(s, 0.0f);
     EXPECT_EQ(peaks().size(), 2u + 2);
+}
+
+// The headphones start with the newest samples (whatever the capture pushed
+// before the output ran is already late), every channel carrying the feed.
+TEST(HeadphoneFeed, StartsWithTheNewestSamplesOnEveryChannel) {
+    RingBuffer ring(16);
+    ring.push(V{0.1f, 0.2f});
+    ring.push(V{0.3f, 0.4f});
+    HeadphoneFeed feed(ring, 1.0);
+    V left(2), right(2);
+    float* outs[] = {left.data(), right.data()};
+    HeadphoneFeed::pull(&feed, outs, 2, 2);
+    EXPECT_EQ(left, (V{0.3f, 0.4f}));
+    EXPECT_EQ(right, left);
 }
 
 TEST_F(Processor, ToneLastsExactlyItsLengthAndARepeatedRequestStartsAgain) {

@@ -10,19 +10,22 @@ void PeakMeters::resize(int channels) {
     count.store(capacity, std::memory_order_relaxed);
 }
 
-void PeakMeters::raise(std::atomic<float>& peak, float value) {
+void PeakMeters::raise(std::atomic<float>& peak, float value, float seen) {
     // Peaks are never negative, so the first value after a take always wins.
-    float seen = peak.load(std::memory_order_relaxed);
     while (value > seen && !peak.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
     }
 }
 
 void PeakMeters::publish(const float* values, int n, float mix, float monitor) {
     n = std::min(n, capacity);
-    for (int c = 0; c < n; ++c) raise(peaks[c], values[c]);
+    for (int c = 0; c < n; ++c) {
+        // Mostly the value is not the largest: one load and a comparison.
+        const float seen = peaks[c].load(std::memory_order_relaxed);
+        if (values[c] > seen) raise(peaks[c], values[c], seen);
+    }
     count.store(n, std::memory_order_relaxed);
-    raise(mixPeak, mix);
-    raise(monitorPeak, monitor);
+    raise(mixPeak, mix, mixPeak.load(std::memory_order_relaxed));
+    raise(monitorPeak, monitor, monitorPeak.load(std::memory_order_relaxed));
 }
 
 float PeakMeters::take(std::atomic<float>& peak, float& last) {

@@ -23,7 +23,7 @@ public:
 private:
     static constexpr float kNone = -1.0f;  // no buffer since the last take
 
-    static void raise(std::atomic<float>& peak, float value);
+    static void raise(std::atomic<float>& peak, float value, float seen);
     static float take(std::atomic<float>& peak, float& held);
 
     std::unique_ptr<std::atomic<float>[]> peaks;

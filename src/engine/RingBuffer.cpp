@@ -5,8 +5,15 @@
 
 RingBuffer::RingBuffer(int frames) : cap(frames) {
     if (frames < 1) std::abort();  // programming error: no usable store
-    buf = std::make_unique<std::atomic<float>[]>(static_cast<std::size_t>(frames));
-    for (int i = 0; i < frames; ++i) buf[i].store(0.0f, std::memory_order_relaxed);
+    buf = std::make_unique<float[]>(static_cast<std::size_t>(frames));  // zeroed: touched now
+}
+
+bool RingBuffer::overtaken(std::uint64_t from) const {
+    // A sequence check: the writer announces how far it is about to write
+    // before it writes; a slot read from `from` on was reused only when that
+    // reaches a whole store past `from`.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return writing.load(std::memory_order_relaxed) - from > static_cast<std::uint64_t>(cap);
 }
 
 std::int64_t RingBuffer::backlog(std::uint64_t written, std::uint64_t read) const {
@@ -36,11 +43,12 @@ void RingBuffer::push(std::span<const float> samples) {
     const std::uint64_t kept = std::min<std::uint64_t>(n, cap);
     const float* src = samples.data() + (n - kept);
     const std::uint64_t w = writePos.load(std::memory_order_relaxed);
-    std::uint64_t at = (w + (n - kept)) % cap;
-    for (std::uint64_t i = 0; i < kept; ++i) {
-        buf[at].store(src[i], std::memory_order_relaxed);
-        if (++at == static_cast<std::uint64_t>(cap)) at = 0;
-    }
+    writing.store(w + n, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    const std::uint64_t at = (w + (n - kept)) % cap;
+    const std::uint64_t first = std::min<std::uint64_t>(kept, cap - at);
+    std::copy_n(src, first, buf.get() + at);
+    std::copy_n(src + first, kept - first, buf.get());
     lastPush.store(n, std::memory_order_relaxed);
     writePos.store(w + n, std::memory_order_release);
 }
@@ -51,14 +59,17 @@ void RingBuffer::pop(float* into, int frames, double ratio) {
     std::uint64_t r = readPos.load(std::memory_order_relaxed);
     std::int64_t count = backlog(w, r);
     r = w - static_cast<std::uint64_t>(count);  // past what the writer overwrote
-    auto at = [this](std::uint64_t pos) {
-        return buf[pos % static_cast<std::uint64_t>(cap)].load(std::memory_order_relaxed);
-    };
+    const std::uint64_t from = r;
+    auto at = [this](std::uint64_t pos) { return buf[pos % static_cast<std::uint64_t>(cap)]; };
     if (ratio == 1.0) {
-        // Plain copy, then silence for what is missing.
+        // Plain copy in at most two runs, then silence for what is missing.
         const int have = static_cast<int>(std::min<std::int64_t>(frames, count));
-        for (int i = 0; i < have; ++i) into[i] = at(r + static_cast<std::uint64_t>(i));
+        const std::uint64_t start = r % static_cast<std::uint64_t>(cap);
+        const int first = static_cast<int>(std::min<std::uint64_t>(have, cap - start));
+        std::copy_n(buf.get() + start, first, into);
+        std::copy_n(buf.get(), have - first, into + first);
         std::fill(into + have, into + frames, 0.0f);
+        if (overtaken(from)) std::fill(into, into + have, 0.0f);
         readPos.store(r + static_cast<std::uint64_t>(have), std::memory_order_relaxed);
         return;
     }
@@ -77,5 +88,6 @@ void RingBuffer::pop(float* into, int frames, double ratio) {
             --count;
         }
     }
+    if (overtaken(from)) std::fill(into, into + frames, 0.0f);
     readPos.store(r, std::memory_order_relaxed);
 }

@@ -18,7 +18,10 @@
 // Contract: one pushing thread and one popping thread, no lock, no
 // allocation. Positions only grow: the writer never moves the reader; the
 // reader finds the oldest sample it may still use from the writer's position
-// and skips ahead to it. The store is allocated and zeroed at construction.
+// and skips ahead to it. Samples are copied in blocks, and the reader checks
+// afterwards that the writer did not come round to what it read (a reader
+// stalled for most of a second): if it did, it outputs silence instead. The
+// store is allocated and zeroed at construction.
 class RingBuffer {
 public:
     // `frames` is the capacity in samples; it must be at least 1.
@@ -46,10 +49,12 @@ private:
     std::int64_t backlog(std::uint64_t written, std::uint64_t read) const;
 
     const int cap;
-    // Samples are atomic (relaxed) only so that a reader overtaken by the
-    // writer reads newer samples rather than torn ones.
-    std::unique_ptr<std::atomic<float>[]> buf;
+    // Whether samples read from `from` on may have been overwritten meanwhile.
+    bool overtaken(std::uint64_t from) const;
+
+    std::unique_ptr<float[]> buf;
     alignas(64) std::atomic<std::uint64_t> writePos{0};  // samples ever pushed
+    std::atomic<std::uint64_t> writing{0};               // pushed, once the push under way is done
     std::atomic<std::uint64_t> lastPush{0};              // samples in the latest push
     alignas(64) std::atomic<std::uint64_t> readPos{0};   // samples ever consumed or skipped
     double frac = 0.0;  // reader only: position between the oldest sample and the next
