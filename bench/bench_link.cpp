@@ -2,7 +2,7 @@
 // bytes changed, noise, well-formed JSON of every type) as fast as it sends
 // them; then an ordinary command must still be obeyed. Measures how fast the
 // link digests them and that it survives.
-#include <benchmark/benchmark.h>
+#include "QtBenchMain.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -69,11 +69,5 @@ void BM_HostileFrames(benchmark::State& state) {
 BENCHMARK(BM_HostileFrames)->Arg(100'000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 int main(int argc, char** argv) {
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    AudioSystem::install(nullptr);
+    return qtBenchMain(argc, argv);
 }
