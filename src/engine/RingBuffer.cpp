@@ -8,12 +8,12 @@ RingBuffer::RingBuffer(int frames) : cap(frames) {
     buf = std::make_unique<float[]>(static_cast<std::size_t>(frames));  // zeroed: touched now
 }
 
-bool RingBuffer::overtaken(std::uint64_t from) const {
+bool RingBuffer::overtaken(std::uint64_t from) {
     // A sequence check: the writer announces how far it is about to write
     // before it writes; a slot read from `from` on was reused only when that
     // reaches a whole store past `from`.
-    std::atomic_thread_fence(std::memory_order_acquire);
-    return writing.load(std::memory_order_relaxed) - from > static_cast<std::uint64_t>(cap);
+    // A read-modify-write, so that the samples are read before it.
+    return writing.fetch_add(0, std::memory_order_acq_rel) - from > static_cast<std::uint64_t>(cap);
 }
 
 std::int64_t RingBuffer::backlog(std::uint64_t written, std::uint64_t read) const {
@@ -43,8 +43,8 @@ void RingBuffer::push(std::span<const float> samples) {
     const std::uint64_t kept = std::min<std::uint64_t>(n, cap);
     const float* src = samples.data() + (n - kept);
     const std::uint64_t w = writePos.load(std::memory_order_relaxed);
-    writing.store(w + n, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
+    // A read-modify-write, so that the announcement comes before the samples.
+    writing.exchange(w + n, std::memory_order_acq_rel);
     const std::uint64_t at = (w + (n - kept)) % cap;
     const std::uint64_t first = std::min<std::uint64_t>(kept, cap - at);
     std::copy_n(src, first, buf.get() + at);

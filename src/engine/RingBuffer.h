@@ -50,7 +50,7 @@ private:
 
     const int cap;
     // Whether samples read from `from` on may have been overwritten meanwhile.
-    bool overtaken(std::uint64_t from) const;
+    bool overtaken(std::uint64_t from);
 
     std::unique_ptr<float[]> buf;
     alignas(64) std::atomic<std::uint64_t> writePos{0};  // samples ever pushed
