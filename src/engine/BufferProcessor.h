@@ -22,9 +22,6 @@ class BlockQueue;
 // tone's count and phase are the audio thread's own.
 class BufferProcessor {
 public:
-    // The nominal rate, Hz: the monitor ring holds one second of it.
-    static constexpr int nominalRate = 48000;
-
     explicit BufferProcessor(BlockQueue& recorded);
 
     // Main thread, while no buffer is processed: sizes everything the audio
@@ -51,7 +48,7 @@ private:
     BlockQueue& blocks;
     TripleBuffer<AudioControls> controls;
     PeakMeters peakMeters;
-    RingBuffer ring{nominalRate};
+    RingBuffer ring{kNominalRate};  // one second at the nominal rate
 
     // Audio thread only.
     std::uint64_t toneSeen = 0;  // the last tone request taken up

@@ -4,12 +4,12 @@
 #include <QLocale>
 #include <cmath>
 
+#include "base/NominalRate.h"
 #include "hardware/AudioDevices.h"
 
 namespace {
 
 constexpr double kChangeGuard = 1.5;  // seconds after a start in which changes are ignored
-constexpr int kNominalRate = 48000;
 const QString kPreferred = QStringLiteral("scarlett");
 
 int roundedRate(double hz) {

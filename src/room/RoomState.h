@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include "base/NominalRate.h"
 #include "base/Status.h"
 #include "channels/ChannelList.h"
 #include "hardware/AudioDev.h"
@@ -16,7 +17,7 @@ class RoomState : public QObject {
 
 public:
     // The nominal sample rate, Hz.
-    static constexpr int rate = 48000;
+    static constexpr int rate = kNominalRate;
 
     const QList<AudioDev>& inputs() const { return inputs_; }
     const QList<AudioDev>& outputs() const { return outputs_; }
