@@ -43,6 +43,11 @@ public:
     virtual bool running() const = 0;
 };
 
+// What every backend says when the chosen headphone device has gone.
+inline QString deviceGone() {
+    return QStringLiteral("the device is gone");
+}
+
 struct PlaybackResult {
     std::unique_ptr<PlaybackStream> stream;  // none when the output could not start
     QString deviceError;  // the chosen device could not be used (the output may still run)

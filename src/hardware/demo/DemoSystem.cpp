@@ -179,11 +179,11 @@ QString DemoSystem::inputName(std::uint32_t id, int channel) {
 std::unique_ptr<CaptureStream> DemoSystem::openCapture(std::uint32_t device, RenderFn render,
                                                        void* user, CaptureError& error) {
     if (nominalRate(device) == 0.0) {
-        error = {QStringLiteral("find device"), -1};
+        error = CaptureError::deviceNotFound();
         return nullptr;
     }
     if (options.inputs < 1) {
-        error = {QStringLiteral("find input channels"), 0};
+        error = CaptureError::noInputs();
         return nullptr;
     }
     return std::make_unique<DemoCapture>(*this, render, user);
@@ -196,8 +196,7 @@ std::pair<int, double> DemoSystem::defaultOutput() {
 PlaybackResult DemoSystem::openPlayback(const AudioDev* device, int channels, PullFn pull,
                                         void* user) {
     PlaybackResult result;
-    if (device && nominalRate(device->id) == 0.0)
-        result.deviceError = QStringLiteral("the device is gone");
+    if (device && nominalRate(device->id) == 0.0) result.deviceError = deviceGone();
     result.stream = std::make_unique<DemoPlayback>(*this, channels, pull, user);
     return result;
 }

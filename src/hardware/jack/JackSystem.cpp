@@ -191,11 +191,11 @@ std::unique_ptr<CaptureStream> JackSystem::openCapture(std::uint32_t device, Ren
                                                        void* user, CaptureError& error) {
     const auto dev = deviceById(device);
     if (!dev) {
-        error = {QStringLiteral("find device"), -1};
+        error = CaptureError::deviceNotFound();
         return nullptr;
     }
     if (dev->capture.isEmpty()) {
-        error = {QStringLiteral("find input channels"), 0};
+        error = CaptureError::noInputs();
         return nullptr;
     }
     auto capture = JackCapture::open(dev->capture, render, user, *this, error);
@@ -216,7 +216,7 @@ PlaybackResult JackSystem::openPlayback(const AudioDev* device, int channels, Pu
         if (const auto dev = deviceById(device->id)) {
             targets = dev->playback;
         } else {
-            result.deviceError = QStringLiteral("the device is gone");
+            result.deviceError = deviceGone();
         }
     }
     result.stream = JackPlayback::open(captureClient.lock(), targets, channels, pull, user, *this,
