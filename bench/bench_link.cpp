@@ -9,12 +9,12 @@
 #include <chrono>
 #include <thread>
 
+#include "HostileFrames.h"
 #include "base/Settings.h"
 #include "link/RoomLink.h"
 #include "room/RoomEngine.h"
 #include "support/ControlRoom.h"
 #include "support/FakeAudio.h"
-#include "support/HostileFrames.h"
 
 namespace {
 

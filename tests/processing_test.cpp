@@ -8,20 +8,16 @@
 #include "engine/HeadphoneFeed.h"
 #include "recording/BlockQueue.h"
 
-namespace {
-
 using V = std::vector<float>;
 const float kTwoAtHalf = 2 * 0.5f / std::sqrt(2.0f);
 
 // A processor prepared as a capture start prepares it, fed steady levels.
 class Processor : public testing::Test {
 protected:
-    void start(int channels, std::vector<std::uint8_t> armed = {},
-               std::vector<std::uint8_t> solo = {}) {
-        processor.prepare(channels);
-        armed.resize(static_cast<std::size_t>(channels));
-        solo.resize(static_cast<std::size_t>(channels));
-        controls = {channels, 48000, armed, solo};
+    void start(std::vector<std::uint8_t> armed, std::vector<std::uint8_t> solo = {}) {
+        processor.prepare(static_cast<int>(armed.size()));
+        solo.resize(armed.size());
+        controls = {static_cast<int>(armed.size()), 48000, armed, solo};
         processor.publish(controls);
     }
     // One buffer, channel c at levels[c] but for `odd` at frame 10.
@@ -38,9 +34,13 @@ protected:
         V p;
         float mix, mon;
         processor.meters().take(p, mix, mon);
-        p.push_back(mix);
-        p.push_back(mon);
+        p.insert(p.end(), {mix, mon});
         return p;
+    }
+    void expectPeaks(V want) {
+        const V got = peaks();
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-6) << i;
     }
     V drain() {
         V out(static_cast<std::size_t>(processor.monitorRing().stored()));
@@ -53,19 +53,15 @@ protected:
     AudioControls controls;
 };
 
-}  // namespace
-
 TEST_F(Processor, PeaksMixGainClippingAndEveryPeakBetweenTicks) {
-    start(3, {1, 1, 0});
+    start({1, 1, 0});
     process({0.5f, 0.5f, -0.9f}, 64, -1, -0.95f);
-    V p = peaks();
-    EXPECT_EQ(V(p.begin(), p.begin() + 3), (V{0.5f, 0.5f, 0.95f}));
-    EXPECT_NEAR(p[3], kTwoAtHalf, 1e-6);  // two armed inputs at 1/√2
-    EXPECT_NEAR(p[4], kTwoAtHalf, 1e-6);  // nothing soloed: the headphones carry the mix
+    // Two armed inputs at 1/√2; nothing soloed: the headphones carry the mix.
+    expectPeaks({0.5f, 0.5f, 0.95f, kTwoAtHalf, kTwoAtHalf});
     for (float s : drain()) ASSERT_NEAR(s, kTwoAtHalf, 1e-6);
 
     // One armed input: gain 1. Above full scale: the mix clips, the input peak does not.
-    start(2, {1, 0});
+    start({1, 0});
     process({-1.5f, 0});
     EXPECT_EQ(peaks(), (V{1.5f, 0, 1.0f, 1.0f}));
     EXPECT_FLOAT_EQ(drain().back(), -1.0f);
@@ -78,24 +74,24 @@ TEST_F(Processor, PeaksMixGainClippingAndEveryPeakBetweenTicks) {
     process({0.1f, 0});
     EXPECT_EQ(peaks(), (V{0.1f, 0, 0.1f, 0.1f}));
     drain();
-    start(2);  // nothing armed: a silent mix and silent headphones
+    start({0, 0});  // nothing armed: a silent mix and silent headphones
     process({0.9f, 0.9f});
     EXPECT_EQ(peaks()[2], 0.0f);
     for (float s : drain()) ASSERT_EQ(s, 0.0f);
 }
 
 TEST_F(Processor, SoloRoutesToTheHeadphonesOnly) {
-    start(3, {1, 0, 0}, {0, 0, 1});  // soloed but not armed
+    start({1, 0, 0}, {0, 0, 1});  // soloed but not armed
     process({0.25f, 0, 0.6f});
     EXPECT_FLOAT_EQ(peaks()[3], 0.25f);
     for (float s : drain()) ASSERT_FLOAT_EQ(s, 0.6f);
-    start(3, {1, 0, 0}, {0, 1, 1});  // two solos: their sum at 1/√2, clipped
+    start({1, 0, 0}, {0, 1, 1});  // two solos: their sum at 1/√2, clipped
     process({0.25f, 0.9f, 0.6f});
     const float sum = std::min((0.9f + 0.6f) / std::sqrt(2.0f), 1.0f);
     for (float s : drain()) ASSERT_NEAR(s, sum, 1e-6);
     EXPECT_NEAR(peaks()[4], sum, 1e-6);
     // A solo only on an input the device did not deliver: silence, not the mix.
-    start(3, {1, 0, 0}, {0, 0, 1});
+    start({1, 0, 0}, {0, 0, 1});
     process({0.25f, 0.9f, 0.6f}, 64, 2);
     for (float s : drain()) ASSERT_EQ(s, 0.0f);
     EXPECT_EQ(peaks().size(), 2u + 2);
@@ -116,11 +112,13 @@ TEST(HeadphoneFeed, StartsWithTheNewestSamplesOnEveryChannel) {
 }
 
 TEST_F(Processor, ToneLastsExactlyItsLengthAndARepeatedRequestStartsAgain) {
-    start(1, {1});
-    controls.toneRequest = 1;
-    controls.toneFrames = 33600;  // 0.7 s at 48 kHz
-    processor.publish(controls);
+    start({1});
     V feed;
+    auto tone = [&](std::int64_t frames) {
+        controls.toneFrames = frames;
+        ++controls.toneRequest;
+        processor.publish(controls);
+    };
     auto play = [&](int buffers) {
         for (int i = 0; i < buffers; ++i) {
             process({0.1f}, 256);
@@ -128,7 +126,8 @@ TEST_F(Processor, ToneLastsExactlyItsLengthAndARepeatedRequestStartsAgain) {
             feed.insert(feed.end(), got.begin(), got.end());
         }
     };
-    play(160);  // longer than the tone
+    tone(33600);  // 0.7 s at 48 kHz
+    play(160);    // longer than the tone
     for (std::size_t f = 33600; f < feed.size(); ++f) ASSERT_EQ(feed[f], 0.1f) << f;
     int crossings = 0;
     for (std::size_t f = 0; f < 33600; ++f) {
@@ -139,33 +138,24 @@ TEST_F(Processor, ToneLastsExactlyItsLengthAndARepeatedRequestStartsAgain) {
     EXPECT_NEAR(crossings, 2 * 700, 2);  // 1000 Hz for 0.7 s
     EXPECT_FLOAT_EQ(peaks()[1], 0.1f);   // never in the mix
     feed.clear();
-    controls.toneFrames = 1000;
-    ++controls.toneRequest;
-    processor.publish(controls);
+    tone(1000);
     play(2);
-    ++controls.toneRequest;  // the same length asked again while it plays
-    processor.publish(controls);
+    tone(1000);  // asked again while it plays
     play(8);
     EXPECT_EQ(std::count_if(feed.begin(), feed.end(), [](float s) { return s != 0.1f; }), 1512);
 }
 
 TEST_F(Processor, EmptyBuffersChannelMismatchAndRecordedBlocks) {
-    start(4, {1, 1, 1, 1});
+    start({1, 1, 1, 1});
     process({0, 0, 0, 0.5f}, 8);
     drain();
-    process({0.7f, 0.7f, 0.7f, 0.7f}, 0);
-    process({0.7f, 0.7f, 0.7f, 0.7f}, -5);
+    for (int empty : {0, -5}) process({0.7f, 0.7f, 0.7f, 0.7f}, empty);
     EXPECT_EQ(peaks(), (V{0, 0, 0, 0.5f, 0.25f, 0.25f}));
     EXPECT_EQ(processor.monitorRing().stored(), 0);
     const float mix = 0.3f / std::sqrt(2.0f);
-    auto expectPeaks = [&](V want) {
-        const V got = peaks();
-        ASSERT_EQ(got.size(), want.size());
-        for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-6) << i;
-    };
     process({0.3f, 0, 0, 0.5f}, 8, 2);  // fewer delivered than the device has
     expectPeaks({0.3f, 0, mix, mix});
-    start(2, {1, 1});  // more delivered than the device has: the extra ignored
+    start({1, 1});  // more delivered than the device has: the extra ignored
     controls.recording = true;
     processor.publish(controls);
     process({0.3f, 0, 0.8f}, 2000);
@@ -179,7 +169,7 @@ TEST_F(Processor, EmptyBuffersChannelMismatchAndRecordedBlocks) {
         EXPECT_LE(block.frames(), RecordBlock::maxFrames);
         EXPECT_EQ(block.id(1), 1);
         EXPECT_EQ(block.track(0)[0], 0.3f);
-        EXPECT_NEAR(block.mix()[block.frames() - 1], 0.3f / std::sqrt(2.0f), 1e-6);
+        EXPECT_NEAR(block.mix()[block.frames() - 1], mix, 1e-6);
         frames += block.frames();
         blocks.endRead();
     }

@@ -5,17 +5,13 @@
 
 #include "engine/RingBuffer.h"
 
-namespace {
-
 using V = std::vector<float>;
 
-V popped(RingBuffer& ring, int frames, double ratio = 1.0) {
+static V popped(RingBuffer& ring, int frames, double ratio = 1.0) {
     V out(static_cast<std::size_t>(frames), -99.0f);
     ring.pop(out.data(), frames, ratio);
     return out;
 }
-
-}  // namespace
 
 TEST(RingBuffer, PlainCopyWrapsUnderrunsToSilenceAndNeverLagsMoreThanTwoPushes) {
     RingBuffer ring(4);

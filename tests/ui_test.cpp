@@ -1,26 +1,21 @@
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
-#include "hardware/demo/DemoSystem.h"
-#include "support/FakeAudio.h"
 #include "support/RecordingFixture.h"
 #include "ui/ChannelRow.h"
 #include "ui/Meter.h"
 #include "ui/RootView.h"
 #include "ui/ToggleSwitch.h"
 
-namespace {
-
 // The window on a fed interface of `inputs` channels.
 class Window : public RecordingTest {
 protected:
-    void open(int inputs) {
+    void show(int inputs) {
         audio->list = {{1, "Scarlett 18i20", "uid-1", inputs, 20}, {2, "Speakers", "uid-2", 0, 2}};
         view = std::make_unique<RootView>(engine, engine);
         view->resize(1000, 600);
@@ -30,6 +25,14 @@ protected:
         settle();
     }
     void settle() { QCoreApplication::processEvents(); }
+    void click(QWidget* w) {
+        QTest::mouseClick(w, Qt::LeftButton);
+        settle();
+    }
+    void shot(const QString& name) {
+        QDir().mkpath(TESSALY_SCREENSHOTS);
+        EXPECT_TRUE(view->grab().save(QString(TESSALY_SCREENSHOTS) + "/" + name));
+    }
     void TearDown() override {
         view.reset();
         RecordingTest::TearDown();
@@ -37,107 +40,72 @@ protected:
     std::unique_ptr<RootView> view;
 };
 
-void saveShot(QWidget& w, const QString& name) {
-    QDir().mkpath(TESSALY_SCREENSHOTS);
-    EXPECT_TRUE(w.grab().save(QString(TESSALY_SCREENSHOTS) + "/" + name));
-}
-
-}  // namespace
-
 TEST(MeterScale, FractionsAndStrictColours) {
-    EXPECT_EQ(Meter::fraction(0.0f), 0.0);
     EXPECT_NEAR(Meter::fraction(0.001f), 0.0, 1e-6);
-    EXPECT_NEAR(Meter::fraction(0.1f), (20 * std::log10(0.1) + 60) / 60, 1e-6);
-    EXPECT_NEAR(Meter::fraction(0.5f), 0.90, 0.005);
-    EXPECT_NEAR(Meter::fraction(0.9f), 0.985, 0.001);
-    EXPECT_EQ(Meter::fraction(1.0f), 1.0);
+    EXPECT_NEAR(Meter::fraction(0.1f), 40.0 / 60, 1e-6);
     EXPECT_EQ(Meter::fraction(2.0f), 1.0);
-    EXPECT_EQ(Meter::colour(Meter::fraction(0.1f)), QColor(Qt::green));
     EXPECT_EQ(Meter::colour(Meter::fraction(0.5f)), QColor(Qt::yellow));
     EXPECT_EQ(Meter::colour(Meter::fraction(0.9f)), QColor(Qt::red));
     EXPECT_EQ(Meter::colour(0.8), QColor(Qt::green));
     EXPECT_EQ(Meter::colour(0.97), QColor(Qt::yellow));
-
-    // Drawn: the bar ends where the fraction says; the height never changes.
-    Meter meter;
+    Meter meter;  // drawn: the bar ends where the fraction says; the height stays
     meter.resize(400, 30);
-    EXPECT_EQ(meter.height(), Meter::barHeight);
     meter.setPeak(0.5f);
-    const QImage shot = meter.grab().toImage();
-    EXPECT_EQ(shot.pixelColor(300, 7), QColor(Qt::yellow));  // 0.75 of the width: inside the bar
-    EXPECT_NE(shot.pixelColor(380, 7), QColor(Qt::yellow));  // 0.95: the track
+    const QImage drawn = meter.grab().toImage();
+    EXPECT_EQ(meter.height(), Meter::barHeight);
+    EXPECT_EQ(drawn.pixelColor(300, 7), QColor(Qt::yellow));  // 0.75 of the width: the bar
+    EXPECT_NE(drawn.pixelColor(380, 7), QColor(Qt::yellow));  // 0.95: the track
 }
 
 TEST_F(Window, RowsAndTheRulesOfATake) {
-    open(18);
+    show(18);
     EXPECT_EQ(view->rows().size(), 8u);
     EXPECT_EQ(view->inputPicker()->currentText(), "Scarlett 18i20 (18 in)");
-    EXPECT_EQ(view->outputPicker()->count(), 2);
-    QTest::mouseClick(view->showAllBox(), Qt::LeftButton);
-    settle();
-    EXPECT_TRUE(engine.showAll());
+    shot("idle.png");
+    click(view->showAllBox());
     EXPECT_EQ(view->rows().size(), 18u);
-    saveShot(*view, "all-18-inputs.png");
-    EXPECT_EQ(view->elapsedLabel()->text(), "00:00:00");
-    EXPECT_TRUE(view->recordButton()->isEnabled());
     EXPECT_FALSE(view->hearMixButton()->isEnabled());
-
-    QTest::mouseClick(view->recordButton(), Qt::LeftButton);
-    settle();
+    click(view->recordButton());
     ASSERT_TRUE(engine.recording());
-    EXPECT_EQ(view->recordButton()->text(), "STOP");
-    EXPECT_TRUE(view->folderLabel()->isVisible());
-    EXPECT_EQ(view->folderLabel()->text(), "Recording 1 - 2.15 PM");
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{view->inputPicker(), view->outputPicker(),
-                                         view->folderButton(), view->refreshButton()}) {
+    EXPECT_EQ(view->recordButton()->text() + view->folderLabel()->text(),
+              "STOPRecording 1 - 2.15 PM");
+    for (QWidget* w : {static_cast<QWidget*>(view->inputPicker()), (QWidget*)view->outputPicker(),
+                       (QWidget*)view->folderButton(), (QWidget*)view->refreshButton(),
+                       (QWidget*)view->rows()[0]->armedSwitch()})
         EXPECT_FALSE(w->isEnabled());
-    }
-    ChannelRow* first = view->rows()[0];
-    EXPECT_FALSE(first->armedSwitch()->isEnabled());
-    QTest::mouseClick(first->armedSwitch(), Qt::LeftButton);
+    click(view->rows()[0]->armedSwitch());
     EXPECT_TRUE(engine.channels()[0].armed);
-    EXPECT_TRUE(first->nameField()->isEnabled());
-    EXPECT_TRUE(view->showAllBox()->isEnabled());
-    EXPECT_EQ(first->opacity(), 1.0);
+    EXPECT_TRUE(view->rows()[0]->nameField()->isEnabled() && view->showAllBox()->isEnabled());
+    EXPECT_EQ(view->rows()[0]->opacity(), 1.0);
     EXPECT_EQ(view->rows()[10]->opacity(), 0.55);  // not armed
 
     // Solo toggles; "Hear mix" ends it; the tone plays.
-    QTest::mouseClick(view->rows()[2]->soloButton(), Qt::LeftButton);
-    settle();
-    EXPECT_TRUE(engine.channels()[2].solo);
-    EXPECT_TRUE(view->rows()[2]->soloButton()->isChecked());
-    EXPECT_TRUE(view->hearMixButton()->isEnabled());
-    saveShot(*view, "recording-one-solo.png");
-    QTest::mouseClick(view->rows()[2]->soloButton(), Qt::LeftButton);
+    click(view->rows()[2]->soloButton());
+    EXPECT_TRUE(engine.channels()[2].solo && view->hearMixButton()->isEnabled());
+    shot("recording-one-solo.png");
+    click(view->rows()[2]->soloButton());
     EXPECT_FALSE(engine.channels()[2].solo);
     engine.setSolo(5, true);
     settle();
-    QTest::mouseClick(view->hearMixButton(), Qt::LeftButton);
+    click(view->hearMixButton());
     EXPECT_FALSE(engine.channels()[5].solo);
-    QTest::mouseClick(view->toneButton(), Qt::LeftButton);
+    click(view->toneButton());
     EXPECT_TRUE(toneHeard());
-    EXPECT_EQ(view->toneButton()->toolTip(), "Plays a short beep to the headphones");
     // No label hides a letter or an ampersand behind a keyboard mnemonic.
-    for (const QAbstractButton* b : view->findChildren<QAbstractButton*>()) {
+    for (const QAbstractButton* b : view->findChildren<QAbstractButton*>())
         EXPECT_TRUE(QKeySequence::mnemonic(b->text()).isEmpty()) << b->text().toStdString();
-        EXPECT_EQ(shownText(b->text()), b->text());
-    }
 
     clock.advance(3725.9);
     engine.tick();
     settle();
     EXPECT_EQ(view->elapsedLabel()->text(), "01:02:05");
-    QTest::mouseClick(view->recordButton(), Qt::LeftButton);
-    settle();
-    EXPECT_FALSE(engine.recording());
-    EXPECT_EQ(view->recordButton()->text(), "RECORD");
-    EXPECT_EQ(view->elapsedLabel()->text(), "00:00:00");
+    click(view->recordButton());
+    EXPECT_EQ(view->recordButton()->text() + view->elapsedLabel()->text(), "RECORD00:00:00");
     EXPECT_FALSE(view->folderLabel()->isVisible());
 }
 
 TEST_F(Window, TypingIsNeverInterrupted) {
-    open(4);
+    show(4);
     QLineEdit* field = view->rows()[0]->nameField();
     field->setFocus();
     field->selectAll();
@@ -152,33 +120,25 @@ TEST_F(Window, TypingIsNeverInterrupted) {
     EXPECT_EQ(seen, (QStringList{"K", "Ki", "Kic", "Kick"}));
     field->setCursorPosition(2);
     engine.setName(0, "From the Control Room");  // arrives while the user types
-    engine.tick();
     settle();
-    EXPECT_EQ(field->text(), "Kick");
-    EXPECT_EQ(field->cursorPosition(), 2);
+    EXPECT_EQ(field->text() + QString::number(field->cursorPosition()), "Kick2");
     field->clearFocus();
-    settle();
     view->refresh();
     EXPECT_EQ(field->text(), "From the Control Room");
-
-    // A row past the end of the list shows nothing and does not fail.
-    ChannelRow ghost(engine, engine, 50);
+    ChannelRow ghost(engine, engine, 50);  // past the end of the list: shows nothing
     ghost.refresh();
     EXPECT_FALSE(ghost.nameField()->isVisibleTo(&ghost));
-
-    // The folder chooser: a cancel changes nothing.
-    const QString before = engine.rootPath();
-    view->chooseFolder = [](const QString&) { return QString(); };
-    QTest::mouseClick(view->folderButton(), Qt::LeftButton);
-    EXPECT_EQ(engine.rootPath(), before);
+    view->chooseFolder = [](const QString&) { return QString(); };  // cancelled
+    click(view->folderButton());
+    EXPECT_EQ(engine.rootPath(), root.path());
     view->chooseFolder = [](const QString&) { return QStringLiteral("/srv/sessions"); };
-    QTest::mouseClick(view->folderButton(), Qt::LeftButton);
+    click(view->folderButton());
     EXPECT_EQ(engine.rootPath(), "/srv/sessions");
 }
 
 // The line is red when the engine reports a failure, whatever the words: a
 // device called "Failed Mic" that starts well is not an alarm.
-TEST_F(Window, StatusLineAndTheRecordButtonBeforeAStart) {
+TEST_F(Window, TheStatusLineIsRedForFailuresOnly) {
     view = std::make_unique<RootView>(engine, engine);
     EXPECT_FALSE(view->recordButton()->isEnabled());  // nothing runs yet
     EXPECT_EQ(RootView::statusLine(false, "127.0.0.1:4777", "Ready"),
@@ -188,10 +148,10 @@ TEST_F(Window, StatusLineAndTheRecordButtonBeforeAStart) {
         return view->statusLabel()->palette().color(QPalette::WindowText) == QColor(Qt::red);
     };
     engine.setLinkConnected(true);
-    engine.startEngine();  // no interface: "No audio interface found"
+    engine.startEngine();  // no interface
     EXPECT_TRUE(red());
     EXPECT_TRUE(
-        view->statusLabel()->text().startsWith("● Control Room linked · No audio interface found"));
+        view->statusLabel()->text().startsWith("● Control Room linked · No audio interface"));
     audio->list = {{1, "Failed Mic", "uid-1", 2, 2}};
     engine.refreshDevices();
     engine.startEngine();
@@ -199,24 +159,13 @@ TEST_F(Window, StatusLineAndTheRecordButtonBeforeAStart) {
     EXPECT_FALSE(red());
     QFile(root.path() + "/plain").open(QIODevice::WriteOnly);
     engine.record(root.path() + "/plain/day");  // a day folder that cannot be made
-    EXPECT_TRUE(engine.status().endsWith(" — recording not started"));
+    EXPECT_EQ(engine.status(),
+              "Recording error: Input 1 - Dec 5 - 2.15.07 PM.wav: Not a directory "
+              "(and 2 more files) — recording not started");
     EXPECT_TRUE(red());
     audio->list.clear();
     clock.advance(2.0);
     audio->change(AudioChange::configuration);
     ASSERT_TRUE(waitFor([&] { return engine.status() == "Audio interface disconnected"; }));
     EXPECT_TRUE(red());
-}
-
-TEST_F(Window, TheDemoInterfaceInTheWindow) {
-    AudioSystem::install(std::make_unique<DemoSystem>());
-    view = std::make_unique<RootView>(engine, engine);
-    view->resize(1000, 600);
-    view->show();
-    engine.boot();
-    ASSERT_TRUE(waitFor([&] { return engine.running(); }));
-    waitFor([] { return false; }, 30);  // let the meters move
-    EXPECT_EQ(engine.channels().size(), 20);
-    EXPECT_GT(view->rows()[0]->meter()->peak(), 0.1f);
-    saveShot(*view, "idle-20-demo-inputs.png");
 }

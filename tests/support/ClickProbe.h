@@ -2,19 +2,17 @@
 
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <atomic>
-#include <vector>
 
 // A JACK client that clicks into one port and listens on another: the round
 // trip of each click, in frames, from the cycle it was sent in to the first
-// sample heard. Its own loop (out of it and back into it) costs one period;
-// whatever is more was added by what lies between.
+// sample heard. Its own loop costs one period; the rest is what lies between.
 class ClickProbe {
 public:
     ClickProbe(const char* into, const char* from) {
         jack_status_t status{};
-        client = jack_client_open("click-probe", JackNoStartServer, &status);
-        if (!client) return;
+        if (!(client = jack_client_open("click-probe", JackNoStartServer, &status))) return;
         out = jack_port_register(client, "click", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         in = jack_port_register(client, "listen", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         period = jack_get_buffer_size(client);
@@ -26,11 +24,9 @@ public:
     ~ClickProbe() {
         if (client) jack_client_close(client);
     }
-
     bool connected = false;
     jack_nframes_t period = 0;
-    // Round trips measured so far (read after stopping the clicks, or as a count).
-    std::atomic<int> heard{0};
+    std::atomic<int> heard{0};  // round trips measured, in `trips`
     long trips[64] = {};
 
 private:
@@ -40,24 +36,18 @@ private:
         auto* click = static_cast<float*>(jack_port_get_buffer(p->out, frames));
         const auto* listen = static_cast<const float*>(jack_port_get_buffer(p->in, frames));
         std::fill(click, click + frames, 0.0f);
-        if (p->sentAt >= 0) {
-            for (jack_nframes_t f = 0; f < frames; ++f) {
-                if (listen[f] > 0.5f) {
-                    const int n = p->heard.load();
-                    if (n < 64) p->trips[n] = now + static_cast<long>(f) - p->sentAt;
-                    p->heard.store(n + 1);
-                    p->sentAt = -1;
-                    p->quiet = 0;
-                    break;
-                }
-            }
-        } else if (++p->quiet > 8) {  // the last click has died away: send the next
+        const auto loud = std::find_if(listen, listen + frames, [](float s) { return s > 0.5f; });
+        if (p->sentAt >= 0 && loud != listen + frames) {
+            if (p->heard < 64) p->trips[p->heard] = now + (loud - listen) - p->sentAt;
+            ++p->heard;
+            p->sentAt = -1;
+            p->quiet = 0;
+        } else if (p->sentAt < 0 && ++p->quiet > 8) {  // the last click has died away
             click[0] = 1.0f;
             p->sentAt = now;
         }
         return 0;
     }
-
     jack_client_t* client = nullptr;
     jack_port_t* out = nullptr;
     jack_port_t* in = nullptr;

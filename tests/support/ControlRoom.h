@@ -1,47 +1,89 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
 #include <QMutex>
 #include <QSemaphore>
 #include <QThread>
+#include <QWebSocket>
+#include <QWebSocketServer>
 #include <functional>
-
-class QWebSocket;
-class QWebSocketServer;
 
 // A Control Room on loopback: a real WebSocket server in a thread of its own,
 // so that it can be frozen (answering nothing, not even pings) while the
 // engine's main thread goes on. Every member is safe to call from the test.
 class ControlRoom {
 public:
-    ControlRoom();
-    ~ControlRoom();
-
-    quint16 port() const { return listening; }
-    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(listening); }
-    int connections();             // handshakes accepted so far
-    QString lastPath();            // the path the last client asked for
-    QList<QByteArray> messages();  // every text frame received, in order
+    ControlRoom() {
+        thread.start();
+        worker.moveToThread(&thread);
+        onServer([this] {
+            server = new QWebSocketServer("control-room", QWebSocketServer::NonSecureMode, &worker);
+            server->listen(QHostAddress::LocalHost, 0);
+            port = server->serverPort();
+            QObject::connect(server, &QWebSocketServer::newConnection, &worker, [this] {
+                if (client) client->deleteLater();
+                client = server->nextPendingConnection();
+                client->setParent(&worker);
+                QMutexLocker guard(&lock);
+                ++accepted;
+                path = client->requestUrl().path();
+                QObject::connect(client, &QWebSocket::textMessageReceived, &worker,
+                                 [this](const QString& m) {
+                                     QMutexLocker inner(&lock);
+                                     received.append(m.toUtf8());
+                                 });
+            });
+        });
+    }
+    ~ControlRoom() {
+        thaw();
+        onServer([this] { qDeleteAll(worker.children()); });  // the server and its clients
+        thread.quit();
+        thread.wait();
+    }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port); }
+    int connections() { return locked(accepted); }             // handshakes accepted so far
+    QString lastPath() { return locked(path); }                // the path the last client asked for
+    QList<QByteArray> messages() { return locked(received); }  // every text frame, in order
 
     // To the current client, in one go.
-    void send(const QList<QByteArray>& frames, bool binary = false);
-    void closeClient();
-    void freeze();  // blocks the server's thread until thaw()
-    void thaw();
+    void send(const QList<QByteArray>& frames, bool binary = false) {
+        onServer([this, frames, binary] {
+            for (const QByteArray& f : frames) {
+                if (client && binary) client->sendBinaryMessage(f);
+                if (client && !binary) client->sendTextMessage(QString::fromUtf8(f));
+            }
+        });
+    }
+    void closeClient() {
+        onServer([this] { client ? client->close() : void(); });
+    }
+    void freeze() {  // blocks the server's thread until thaw()
+        frozen = true;
+        QMetaObject::invokeMethod(
+            &worker, [this] { thawed.acquire(); }, Qt::QueuedConnection);
+    }
+    void thaw() {
+        if (std::exchange(frozen, false)) thawed.release();
+    }
+    quint16 port = 0;
 
 private:
-    void onServer(std::function<void()> job);
-
+    template <typename T>
+    T locked(const T& field) {
+        QMutexLocker guard(&lock);
+        return field;
+    }
+    void onServer(std::function<void()> job) {
+        QMetaObject::invokeMethod(&worker, std::move(job), Qt::BlockingQueuedConnection);
+    }
     QThread thread;
-    QObject* worker = nullptr;  // lives in `thread`
+    QObject worker;  // lives in `thread`
     QWebSocketServer* server = nullptr;
     QWebSocket* client = nullptr;  // touched only in `thread`
-    quint16 listening = 0;
-    QMutex lock;  // guards the fields below
+    QMutex lock;                   // guards the three below
     int accepted = 0;
     QString path;
     QList<QByteArray> received;
-    QSemaphore frozen;
-    bool isFrozen = false;
+    QSemaphore thawed;
+    bool frozen = false;
 };

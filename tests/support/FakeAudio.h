@@ -4,9 +4,8 @@
 
 #include "hardware/AudioSystem.h"
 
-// A backend fed with a device list, for the catalogue's and the lifecycle's
-// choices and texts. Its capture delivers nothing by itself and its
-// headphones pull nothing: a test drives both through the engine's own
+// A backend fed with a device list. Its capture delivers nothing by itself and
+// its headphones pull nothing: a test drives both through the engine's own
 // callbacks (render, pull).
 class FakeAudio final : public AudioSystem {
 public:
@@ -14,7 +13,7 @@ public:
     std::map<std::uint32_t, double> rates;  // 48000 when absent
     std::map<std::pair<std::uint32_t, int>, QString> names;
     QString playbackStartError;  // the output refuses to start
-    RenderFn render = nullptr;   // the running capture's entry, for tests to drive
+    RenderFn render = nullptr;   // the running capture's entry
     void* renderUser = nullptr;
     PullFn pull = nullptr;  // the running headphones' entry
     void* pullUser = nullptr;
@@ -28,40 +27,33 @@ public:
         return 0.0;
     }
     bool setNominalRate(std::uint32_t id, double rate) override {
-        if (nominalRate(id) == 0.0) return false;
-        rates[id] = rate;
-        return true;
+        return nominalRate(id) != 0.0 && (rates[id] = rate) > 0;
     }
-    QString inputName(std::uint32_t id, int channel) override {
-        const auto it = names.find({id, channel});
-        return it == names.end() ? QString() : it->second;
-    }
+    QString inputName(std::uint32_t id, int channel) override { return names[{id, channel}]; }
     std::unique_ptr<CaptureStream> openCapture(std::uint32_t id, RenderFn r, void* user,
                                                CaptureError& error) override {
         for (const AudioDev& d : list) {
             if (d.id != id) continue;
             if (d.inputs < 1) {
-                error = {QStringLiteral("find input channels"), 0};
+                error = CaptureError::noInputs();
                 return nullptr;
             }
             render = r;
             renderUser = user;
             return std::make_unique<Stream>(*this, static_cast<int>(d.inputs), nominalRate(id));
         }
-        error = {QStringLiteral("find device"), -1};
+        error = CaptureError::deviceNotFound();
         return nullptr;
     }
     std::pair<int, double> defaultOutput() override { return {2, 44100.0}; }
     PlaybackResult openPlayback(const AudioDev*, int channels, PullFn p, void* user) override {
         PlaybackResult r;
-        if (playbackStartError.isEmpty()) {
-            pull = p;
-            pullUser = user;
-            pullChannels = channels;
-            r.stream = std::make_unique<Output>(*this);
-        } else {
-            r.startError = playbackStartError;
-        }
+        r.startError = playbackStartError;
+        if (!r.startError.isEmpty()) return r;
+        pull = p;
+        pullUser = user;
+        pullChannels = channels;
+        r.stream = std::make_unique<Output>(*this);
         return r;
     }
     void change(AudioChange c) { notify(c); }

@@ -9,28 +9,24 @@
 class Feed {
 public:
     using Sink = std::function<void(const float* const*, std::int64_t, std::int64_t)>;
-
     Feed(Sink s, int channels) : sink(std::move(s)), data(static_cast<std::size_t>(channels)) {}
 
     // The sample of `channel` at frame `frame` since the start of the feed.
     static float sample(int channel, std::int64_t frame) {
         return static_cast<float>((frame * 7 + channel * 1000) % 20000 - 10000) / 16384.0f;
     }
-
     void buffers(int count, int frames = 256) {
         std::vector<const float*> ptrs;
-        for (int b = 0; b < count; ++b) {
+        for (int b = 0; b < count; ++b, done += frames) {
             ptrs.clear();
             for (std::size_t c = 0; c < data.size(); ++c) {
                 data[c].resize(static_cast<std::size_t>(frames));
                 for (int f = 0; f < frames; ++f) data[c][f] = sample(static_cast<int>(c), done + f);
                 ptrs.push_back(data[c].data());
             }
-            sink(ptrs.data(), static_cast<std::int64_t>(ptrs.size()), frames);
-            done += frames;
+            sink(ptrs.data(), std::ssize(ptrs), frames);
         }
     }
-
     std::int64_t frames() const { return done; }
 
 private:

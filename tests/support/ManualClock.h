@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 
 #include "base/Clock.h"
 
@@ -10,17 +9,12 @@ class ManualClock final : public Clock {
 public:
     explicit ManualClock(WallTime start = WallTime(std::chrono::seconds(1'765'000'000)))
         : wall(start.time_since_epoch().count()) {}
-
     WallTime now() const override { return WallTime(WallTime::duration(wall.load())); }
     SteadyTime ticks() const override { return SteadyTime(SteadyTime::duration(steady.load())); }
-
     void advance(double seconds) {
-        wall +=
-            std::chrono::duration_cast<WallTime::duration>(std::chrono::duration<double>(seconds))
-                .count();
-        steady +=
-            std::chrono::duration_cast<SteadyTime::duration>(std::chrono::duration<double>(seconds))
-                .count();
+        const std::chrono::duration<double> d(seconds);
+        wall += std::chrono::duration_cast<WallTime::duration>(d).count();
+        steady += std::chrono::duration_cast<SteadyTime::duration>(d).count();
     }
 
 private:

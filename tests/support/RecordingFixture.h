@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
-#include <chrono>
 #include <thread>
 
 #include "base/Settings.h"
@@ -31,23 +30,7 @@ bool waitFor(Done done, int tries = 500) {
 
 // Runs the event loop for `seconds` of wall time (audio runs meanwhile).
 inline void runFor(double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end) waitFor([] { return false; }, 1);
-}
-
-// What a button shows of its text: "&&" draws an ampersand, a single "&"
-// marks the next letter as a keyboard mnemonic and is not drawn.
-inline QString shownText(const QString& text) {
-    QString shown;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != u'&') {
-            shown += text[i];
-        } else if (i + 1 < text.size() && text[i + 1] == u'&') {
-            shown += u'&';
-            ++i;
-        }
-    }
-    return shown;
+    waitFor([] { return false; }, static_cast<int>(seconds * 100));
 }
 
 // An engine with a clock of its own, a fresh recording root and empty
@@ -66,9 +49,7 @@ protected:
         engine.stopEngine();
         Settings().clear();
     }
-
-    // Starts the engine on one interface with these inputs, as plugging it
-    // in and choosing it would.
+    // Starts the engine on one interface with these inputs, as choosing it would.
     void open(const QStringList& inputs, const QString& uid = "dev", double hz = 48000) {
         audio->list = {{1, "Test Interface", uid, inputs.size(), 2}};
         for (int i = 0; i < inputs.size(); ++i) audio->names[{1, i + 1}] = inputs[i];
@@ -79,9 +60,7 @@ protected:
     // Buffers into the running capture.
     Feed capture(int channels) {
         return Feed(
-            [this](const float* const* b, std::int64_t n, std::int64_t frames) {
-                if (audio->render) audio->render(audio->renderUser, b, n, frames);
-            },
+            [this](auto b, auto n, auto frames) { audio->render(audio->renderUser, b, n, frames); },
             channels);
     }
     // What the first headphone channel plays next, `frames` of it.
@@ -90,24 +69,20 @@ protected:
                                             std::vector<float>(static_cast<std::size_t>(frames)));
         std::vector<float*> ptrs;
         for (auto& o : out) ptrs.push_back(o.data());
-        if (audio->pull) audio->pull(audio->pullUser, ptrs.data(), audio->pullChannels, frames);
-        return out.empty() ? std::vector<float>() : out[0];
+        audio->pull(audio->pullUser, ptrs.data(), audio->pullChannels, frames);
+        return out[0];
     }
-
     // Whether the headphones carry anything after one silent buffer: the tone.
     bool toneHeard() {
         std::vector<float> silence(256, 0.0f);
         std::vector<const float*> buffers(engine.channels().size(), silence.data());
-        if (audio->render)
-            audio->render(audio->renderUser, buffers.data(), std::ssize(buffers), 256);
+        audio->render(audio->renderUser, buffers.data(), std::ssize(buffers), 256);
         const std::vector<float> heard = headphones(256);
         return std::any_of(heard.begin(), heard.end(), [](float s) { return s != 0.0f; });
     }
-
     // The .wav files of the current take, sorted by name.
     QStringList takeFiles() const {
-        return QDir(engine.recordingFolder())
-            .entryList({QStringLiteral("*.wav")}, QDir::Files, QDir::Name);
+        return QDir(engine.recordingFolder()).entryList({"*.wav"}, QDir::Files, QDir::Name);
     }
     std::string inTake(const QString& name) const {
         return (engine.recordingFolder() + u'/' + name).toStdString();
