@@ -1,7 +1,6 @@
-// The simulated interface drives the real engine from its own clock thread.
+// The simulated interface's clock thread against callers that swap and stop it.
 #include "hardware/InputCapture.h"
 #include "hardware/demo/DemoSystem.h"
-#include "support/LogCapture.h"
 #include "support/RecordingFixture.h"
 
 // The callback can be swapped while the audio thread runs: an old one never
@@ -28,23 +27,13 @@ TEST(DemoCapture, SwappingTheCallbackAndStoppingWhileAudioRuns) {
     EXPECT_GT(calls[0] + calls[1], 40);
     capture.stop();
     EXPECT_EQ(capture.channels(), 0);
-
     AudioSystem& demo = AudioSystem::current();
+    auto count = [](void* user, auto...) { ++*static_cast<std::atomic<int>*>(user); };
     for (int round = 0; round < 30; ++round) {
         auto* seen = new std::atomic<int>(0);
         CaptureError error;
-        auto in = demo.openCapture(
-            DemoSystem::deviceId,
-            [](void* user, const float* const*, std::int64_t, std::int64_t) {
-                ++*static_cast<std::atomic<int>*>(user);
-            },
-            seen, error);
-        auto out = demo.openPlayback(
-            nullptr, 2,
-            [](void* user, float* const*, int, std::int64_t) {
-                ++*static_cast<std::atomic<int>*>(user);
-            },
-            seen);
+        auto in = demo.openCapture(DemoSystem::deviceId, count, seen, error);
+        auto out = demo.openPlayback(nullptr, 2, count, seen);
         std::this_thread::sleep_for(std::chrono::milliseconds(round % 4));
         if (round % 2) in.reset();
         out.stream.reset();
@@ -52,19 +41,4 @@ TEST(DemoCapture, SwappingTheCallbackAndStoppingWhileAudioRuns) {
         delete seen;
     }
     AudioSystem::install(nullptr);
-}
-
-using Demo = RecordingTest;
-
-// A device name that looks like a text template stays what it is.
-TEST_F(Demo, ANameLikeATemplate) {
-    LogCapture log;
-    AudioSystem::install(std::make_unique<DemoSystem>(
-        DemoSystem::Options{18, 20, 48000, true, "%1 %2 Box (simulated)"}));
-    engine.boot();
-    ASSERT_TRUE(waitFor([&] { return engine.running(); }));
-    EXPECT_EQ(engine.status(),
-              "%1 %2 Box (simulated) — 18 inputs at 48 kHz · headphones: %1 %2 Box (simulated)");
-    EXPECT_EQ(log.lines(), (QStringList{"input: %1 %2 Box (simulated) 18ch @48000",
-                                        "headphones: %1 %2 Box (simulated) 20ch @48000.0"}));
 }

@@ -7,26 +7,24 @@
 
 class Jack : public RecordingTest {
 protected:
-    void boot(int rate) {
-        server = std::make_unique<JackServer>(rate);
-        ASSERT_TRUE(server->up()) << "jackd did not start";
+    void SetUp() override {
+        RecordingTest::SetUp();
+        ASSERT_TRUE(server.up()) << "jackd did not start";
         AudioSystem::install(std::make_unique<JackSystem>());
         engine.boot();
         ASSERT_TRUE(waitFor([&] { return engine.running(); })) << engine.status().toStdString();
     }
     void TearDown() override {
         engine.stopEngine();
-        AudioSystem::install(nullptr);
-        server.reset();
+        AudioSystem::install(nullptr);  // before the server goes
     }
-    std::unique_ptr<JackServer> server;
+    JackServer server{48000};
 };
 
 // Clicks played into the first input reach its file and come back on the
 // first headphone port one period later, the probe's own loop: the feed
 // leaves in the cycle it was captured in.
 TEST_F(Jack, RecordsAnInputAndTheHeadphonesAddNoPeriod) {
-    boot(48000);
     EXPECT_EQ(AudioDevices::find("system")->inputs, 20);
     EXPECT_EQ(engine.status(), "system — 20 inputs at 48 kHz · headphones: system");
     for (int i = 1; i < engine.channels().size(); ++i) engine.setArmed(i, false);
@@ -48,12 +46,11 @@ TEST_F(Jack, RecordsAnInputAndTheHeadphonesAddNoPeriod) {
 }
 
 TEST_F(Jack, AServerThatDiesMidTakeLeavesExactFiles) {
-    boot(48000);
     engine.record();
     runFor(0.5);
     clock.advance(2.0);  // past the guard
     const QString take = engine.recordingFolder();
-    server->stop(SIGKILL);
+    server.stop(SIGKILL);
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
     EXPECT_EQ(engine.status(), "Audio interface disconnected");
     EXPECT_EQ(expectExactHeaders(take.toStdString()), 9);

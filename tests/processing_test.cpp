@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "engine/BufferProcessor.h"
-#include "engine/HeadphoneFeed.h"
 #include "recording/BlockQueue.h"
 
 using V = std::vector<float>;
@@ -47,7 +46,6 @@ protected:
         processor.monitorRing().pop(out.data(), static_cast<int>(out.size()));
         return out;
     }
-
     BlockQueue blocks;
     BufferProcessor processor{blocks};
     AudioControls controls;
@@ -59,7 +57,6 @@ TEST_F(Processor, PeaksMixGainClippingAndEveryPeakBetweenTicks) {
     // Two armed inputs at 1/√2; nothing soloed: the headphones carry the mix.
     expectPeaks({0.5f, 0.5f, 0.95f, kTwoAtHalf, kTwoAtHalf});
     for (float s : drain()) ASSERT_NEAR(s, kTwoAtHalf, 1e-6);
-
     // One armed input: gain 1. Above full scale: the mix clips, the input peak does not.
     start({1, 0});
     process({-1.5f, 0});
@@ -95,54 +92,6 @@ TEST_F(Processor, SoloRoutesToTheHeadphonesOnly) {
     process({0.25f, 0.9f, 0.6f}, 64, 2);
     for (float s : drain()) ASSERT_EQ(s, 0.0f);
     EXPECT_EQ(peaks().size(), 2u + 2);
-}
-
-// The headphones start with the newest samples (whatever the capture pushed
-// before the output ran is already late), every channel carrying the feed.
-TEST(HeadphoneFeed, StartsWithTheNewestSamplesOnEveryChannel) {
-    RingBuffer ring(16);
-    ring.push(V{0.1f, 0.2f});
-    ring.push(V{0.3f, 0.4f});
-    HeadphoneFeed feed(ring, 1.0);
-    V left(2), right(2);
-    float* outs[] = {left.data(), right.data()};
-    HeadphoneFeed::pull(&feed, outs, 2, 2);
-    EXPECT_EQ(left, (V{0.3f, 0.4f}));
-    EXPECT_EQ(right, left);
-}
-
-TEST_F(Processor, ToneLastsExactlyItsLengthAndARepeatedRequestStartsAgain) {
-    start({1});
-    V feed;
-    auto tone = [&](std::int64_t frames) {
-        controls.toneFrames = frames;
-        ++controls.toneRequest;
-        processor.publish(controls);
-    };
-    auto play = [&](int buffers) {
-        for (int i = 0; i < buffers; ++i) {
-            process({0.1f}, 256);
-            const V got = drain();
-            feed.insert(feed.end(), got.begin(), got.end());
-        }
-    };
-    tone(33600);  // 0.7 s at 48 kHz
-    play(160);    // longer than the tone
-    for (std::size_t f = 33600; f < feed.size(); ++f) ASSERT_EQ(feed[f], 0.1f) << f;
-    int crossings = 0;
-    for (std::size_t f = 0; f < 33600; ++f) {
-        ASSERT_LE(std::fabs(feed[f]), 0.25f);
-        ASSERT_NE(feed[f], 0.1f) << f;  // the tone replaces the feed
-        if (f > 0 && (feed[f - 1] < 0) != (feed[f] < 0)) ++crossings;
-    }
-    EXPECT_NEAR(crossings, 2 * 700, 2);  // 1000 Hz for 0.7 s
-    EXPECT_FLOAT_EQ(peaks()[1], 0.1f);   // never in the mix
-    feed.clear();
-    tone(1000);
-    play(2);
-    tone(1000);  // asked again while it plays
-    play(8);
-    EXPECT_EQ(std::count_if(feed.begin(), feed.end(), [](float s) { return s != 0.1f; }), 1512);
 }
 
 TEST_F(Processor, EmptyBuffersChannelMismatchAndRecordedBlocks) {

@@ -22,24 +22,18 @@ TEST_F(Faults, AFullDiskStopsEachFileCleanlyThenTheTake) {
         feed.buffers(48000 * 3 / 256);
         ASSERT_TRUE(waitFor([&] { return !engine.recording(); }));
     }
-
     EXPECT_EQ(engine.status(),
               "Recording error: In 1 - Dec 5 - 2.15.07 PM.wav: File too large (and 1 more files)"
               " — recording stopped; saved to " +
                   engine.recordingFolder());
     // What reached the disk reads back, with sizes that match it.
+    EXPECT_EQ(expectExactHeaders(engine.recordingFolder().toStdString()), 3);
     for (const QString& name : takeFiles()) {
         const SndRead r = readWithSndfile(inTake(name));
         ASSERT_TRUE(r.ok) << name.toStdString();
-        const std::uint64_t data = static_cast<std::uint64_t>(r.info.frames) * 3 * r.info.channels;
-        EXPECT_GT(data, limit - 654 - 6) << name.toStdString();
-        EXPECT_EQ(readBytes(inTake(name)).size(), 654 + data);
-        EXPECT_EQ(le32(readBytes(inTake(name)), 650), data);
-        const int c = name.startsWith("In 2") ? 1 : 0;
-        if (r.info.channels == 1) {
-            for (sf_count_t f = 0; f < r.info.frames; ++f)
-                ASSERT_EQ(r.samples[f], toPCM24(Feed::sample(c, f)));
-        }
+        EXPECT_GT(r.info.frames * 3 * r.info.channels, limit - 654 - 6) << name.toStdString();
+        for (sf_count_t f = 0; r.info.channels == 1 && f < r.info.frames; ++f)
+            ASSERT_EQ(r.samples[f], toPCM24(Feed::sample(name.startsWith("In 2"), f)));
     }
 }
 
@@ -99,7 +93,6 @@ TEST(SlowDisk, BlocksAreDroppedAndCountedNeverWaitedFor) {
         queue.endRead();
     }
     EXPECT_EQ(frame + static_cast<std::int64_t>(lost) * 256, feed.frames());
-
     ManualClock clock;
     TakeRecorder recorder(clock, {});
     for (int i = 0; i < 3; ++i) recorder.blocks().countDrop();

@@ -24,7 +24,7 @@ protected:
         engine.startEngine();
         settle();
     }
-    void settle() { QCoreApplication::processEvents(); }
+    static void settle() { QCoreApplication::processEvents(); }
     void click(QWidget* w) {
         QTest::mouseClick(w, Qt::LeftButton);
         settle();
@@ -32,10 +32,6 @@ protected:
     void shot(const QString& name) {
         QDir().mkpath(TESSALY_SCREENSHOTS);
         EXPECT_TRUE(view->grab().save(QString(TESSALY_SCREENSHOTS) + "/" + name));
-    }
-    void TearDown() override {
-        view.reset();
-        RecordingTest::TearDown();
     }
     std::unique_ptr<RootView> view;
 };
@@ -69,9 +65,9 @@ TEST_F(Window, RowsAndTheRulesOfATake) {
     ASSERT_TRUE(engine.recording());
     EXPECT_EQ(view->recordButton()->text() + view->folderLabel()->text(),
               "STOPRecording 1 - 2.15 PM");
-    for (QWidget* w : {static_cast<QWidget*>(view->inputPicker()), (QWidget*)view->outputPicker(),
-                       (QWidget*)view->folderButton(), (QWidget*)view->refreshButton(),
-                       (QWidget*)view->rows()[0]->armedSwitch()})
+    for (QWidget* w : std::initializer_list<QWidget*>{view->inputPicker(), view->outputPicker(),
+                                                      view->folderButton(), view->refreshButton(),
+                                                      view->rows()[0]->armedSwitch()})
         EXPECT_FALSE(w->isEnabled());
     click(view->rows()[0]->armedSwitch());
     EXPECT_TRUE(engine.channels()[0].armed);
@@ -162,10 +158,5 @@ TEST_F(Window, TheStatusLineIsRedForFailuresOnly) {
     EXPECT_EQ(engine.status(),
               "Recording error: Input 1 - Dec 5 - 2.15.07 PM.wav: Not a directory "
               "(and 2 more files) — recording not started");
-    EXPECT_TRUE(red());
-    audio->list.clear();
-    clock.advance(2.0);
-    audio->change(AudioChange::configuration);
-    ASSERT_TRUE(waitFor([&] { return engine.status() == "Audio interface disconnected"; }));
     EXPECT_TRUE(red());
 }

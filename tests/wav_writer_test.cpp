@@ -9,15 +9,12 @@
 #include "support/ManualClock.h"
 #include "support/WavFile.h"
 
-// 2026-12-05 14:15:07.25 in Berlin (UTC+1), the test binaries' time zone.
-const Clock::WallTime kStart = Clock::WallTime(std::chrono::milliseconds(1'796'476'507'250LL));
-
 class WAVWriterTest : public testing::Test {
 protected:
     std::string path(const char* name) const { return (dir.path() + "/" + name).toStdString(); }
     std::unique_ptr<WAVWriter> make(const std::string& file, int channels = 1, int rate = 48000,
                                     std::string description = "Vocal") {
-        return WAVWriter::create({file, channels, rate, kStart, "Tessaly", description}, clock);
+        return WAVWriter::create({file, channels, rate, kAfternoon, "Tessaly", description}, clock);
     }
     QTemporaryDir dir;
     ManualClock clock;
@@ -123,11 +120,11 @@ TEST_F(WAVWriterTest, SizesFollowTheTwoSecondRuleAndAreExactAtClose) {
 
 TEST_F(WAVWriterTest, CreationRefusesWhatCannotBeAFile) {
     std::error_code why;
-    EXPECT_TRUE(WAVWriter::create({path("new/deeper/x.wav"), 1, 48000, kStart, "", ""}, clock));
+    EXPECT_TRUE(WAVWriter::create({path("new/deeper/x.wav"), 1, 48000, kAfternoon, "", ""}, clock));
     for (auto [channels, rate] :
          {std::pair{0, 48000}, {1, 0}, {30000, 48000}, {2, 2'000'000'000}}) {
         EXPECT_FALSE(
-            WAVWriter::create({path("bad.wav"), channels, rate, kStart, "", ""}, clock, &why));
+            WAVWriter::create({path("bad.wav"), channels, rate, kAfternoon, "", ""}, clock, &why));
         EXPECT_EQ(why, std::errc::invalid_argument);
     }
     EXPECT_FALSE(QFile::exists(QString::fromStdString(path("bad.wav"))));

@@ -44,7 +44,6 @@ public:
     int connections() { return locked(accepted); }             // handshakes accepted so far
     QString lastPath() { return locked(path); }                // the path the last client asked for
     QList<QByteArray> messages() { return locked(received); }  // every text frame, in order
-
     // To the current client, in one go.
     void send(const QList<QByteArray>& frames, bool binary = false) {
         onServer([this, frames, binary] {

@@ -18,13 +18,15 @@ public:
     PullFn pull = nullptr;  // the running headphones' entry
     void* pullUser = nullptr;
     int pullChannels = 0;
-
     QList<AudioDev> devices() override { return list; }
-    double nominalRate(std::uint32_t id) override {
+    const AudioDev* listed(std::uint32_t id) const {
         for (const AudioDev& d : list) {
-            if (d.id == id) return rates.count(id) ? rates[id] : 48000.0;
+            if (d.id == id) return &d;
         }
-        return 0.0;
+        return nullptr;
+    }
+    double nominalRate(std::uint32_t id) override {
+        return !listed(id) ? 0.0 : rates.count(id) ? rates[id] : 48000.0;
     }
     bool setNominalRate(std::uint32_t id, double rate) override {
         return nominalRate(id) != 0.0 && (rates[id] = rate) > 0;
@@ -32,18 +34,14 @@ public:
     QString inputName(std::uint32_t id, int channel) override { return names[{id, channel}]; }
     std::unique_ptr<CaptureStream> openCapture(std::uint32_t id, RenderFn r, void* user,
                                                CaptureError& error) override {
-        for (const AudioDev& d : list) {
-            if (d.id != id) continue;
-            if (d.inputs < 1) {
-                error = CaptureError::noInputs();
-                return nullptr;
-            }
-            render = r;
-            renderUser = user;
-            return std::make_unique<Stream>(*this, static_cast<int>(d.inputs), nominalRate(id));
+        const AudioDev* d = listed(id);
+        if (!d || d->inputs < 1) {
+            error = d ? CaptureError::noInputs() : CaptureError::deviceNotFound();
+            return nullptr;
         }
-        error = CaptureError::deviceNotFound();
-        return nullptr;
+        render = r;
+        renderUser = user;
+        return std::make_unique<Stream>(*this, static_cast<int>(d->inputs), nominalRate(id));
     }
     std::pair<int, double> defaultOutput() override { return {2, 44100.0}; }
     PlaybackResult openPlayback(const AudioDev*, int channels, PullFn p, void* user) override {

@@ -10,7 +10,6 @@ class Feed {
 public:
     using Sink = std::function<void(const float* const*, std::int64_t, std::int64_t)>;
     Feed(Sink s, int channels) : sink(std::move(s)), data(static_cast<std::size_t>(channels)) {}
-
     // The sample of `channel` at frame `frame` since the start of the feed.
     static float sample(int channel, std::int64_t frame) {
         return static_cast<float>((frame * 7 + channel * 1000) % 20000 - 10000) / 16384.0f;

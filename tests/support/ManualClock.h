@@ -4,11 +4,13 @@
 
 #include "base/Clock.h"
 
+// 2026-12-05 14:15:07.25 in Berlin (UTC+1), the test binaries' time zone.
+inline const Clock::WallTime kAfternoon{std::chrono::milliseconds(1'796'476'507'250LL)};
+
 // A clock that moves only when the test says so; safe to read from any thread.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(WallTime start = WallTime(std::chrono::seconds(1'765'000'000)))
-        : wall(start.time_since_epoch().count()) {}
+    explicit ManualClock(WallTime start = kAfternoon) : wall(start.time_since_epoch().count()) {}
     WallTime now() const override { return WallTime(WallTime::duration(wall.load())); }
     SteadyTime ticks() const override { return SteadyTime(SteadyTime::duration(steady.load())); }
     void advance(double seconds) {

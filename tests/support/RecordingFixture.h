@@ -14,9 +14,6 @@
 #include "support/ManualClock.h"
 #include "support/WavFile.h"
 
-// 2026-12-05 14:15:07.25 in Berlin, the test binaries' time zone.
-inline const Clock::WallTime kAfternoon{std::chrono::milliseconds(1'796'476'507'250LL)};
-
 // Runs queued work (what other threads report reaches the main thread that
 // way) until `done`, for at most `tries` × 10 ms.
 template <typename Done>
@@ -65,12 +62,11 @@ protected:
     }
     // What the first headphone channel plays next, `frames` of it.
     std::vector<float> headphones(int frames) {
-        std::vector<std::vector<float>> out(static_cast<std::size_t>(audio->pullChannels),
-                                            std::vector<float>(static_cast<std::size_t>(frames)));
+        std::vector<float> out(static_cast<std::size_t>(frames * audio->pullChannels));
         std::vector<float*> ptrs;
-        for (auto& o : out) ptrs.push_back(o.data());
+        for (int c = 0; c < audio->pullChannels; ++c) ptrs.push_back(&out[c * frames]);
         audio->pull(audio->pullUser, ptrs.data(), audio->pullChannels, frames);
-        return out[0];
+        return {out.begin(), out.begin() + frames};
     }
     // Whether the headphones carry anything after one silent buffer: the tone.
     bool toneHeard() {
@@ -87,7 +83,6 @@ protected:
     std::string inTake(const QString& name) const {
         return (engine.recordingFolder() + u'/' + name).toStdString();
     }
-
     ManualClock clock;
     QTemporaryDir root;
     FakeAudio* audio = nullptr;

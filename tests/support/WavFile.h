@@ -1,17 +1,27 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/resource.h>
 
 #include <csignal>
-
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 // Reads files back the way other programs will: raw bytes, and through libsndfile.
-std::vector<std::uint8_t> readBytes(const std::string& path);
-std::uint32_t le32(const std::vector<std::uint8_t>& bytes, std::size_t at);
+inline std::vector<std::uint8_t> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return std::uint32_t(b.at(at)) | std::uint32_t(b.at(at + 1)) << 8 |
+           std::uint32_t(b.at(at + 2)) << 16 | std::uint32_t(b.at(at + 3)) << 24;
+}
 
 struct SndRead {
     bool ok = false;
@@ -20,12 +30,37 @@ struct SndRead {
     SF_BROADCAST_INFO bext{};
     bool hasBext = false;
 };
-SndRead readWithSndfile(const std::string& path);
+inline SndRead readWithSndfile(const std::string& path) {
+    SndRead r;
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &r.info);
+    if (!f) return r;
+    r.samples.resize(static_cast<std::size_t>(r.info.frames * r.info.channels));
+    const sf_count_t got = sf_readf_int(f, r.samples.data(), r.info.frames);
+    for (int& s : r.samples) s >>= 8;  // libsndfile delivers 24-bit samples in the top bits
+    r.hasBext = sf_command(f, SFC_GET_BROADCAST_INFO, &r.bext, sizeof r.bext) == SF_TRUE;
+    sf_close(f);
+    r.ok = got == r.info.frames;
+    return r;
+}
 
 // Every .wav file in `folder` has header sizes that match its length exactly
 // (and, `withAudio`, some audio); checked with GoogleTest expectations.
 // Returns how many files there were.
-int expectExactHeaders(const std::string& folder, bool withAudio = true);
+inline int expectExactHeaders(const std::string& folder, bool withAudio = true) {
+    int files = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (entry.path().extension() != ".wav") continue;
+        ++files;
+        const auto bytes = readBytes(entry.path().string());
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(!withAudio || bytes.size() > 654u) << name;
+        EXPECT_EQ(le32(bytes, 650), bytes.size() - 654) << name;
+        EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << name;
+    }
+    EXPECT_GT(files, 0) << folder;
+    return files;
+}
 
 // Limits the size of every file this process writes while it lives: writes
 // past it fail exactly as on a full disk.
