@@ -50,28 +50,3 @@ TEST(LabelsDocument, OnlyTheExactShapeDecodes) {
           R"({"0":{"name":"a","armed":true},"1":"b"})", R"([{"name":"K","armed":true}])", "", "{"})
         EXPECT_FALSE(decodeLabels(bad).has_value()) << bad;
 }
-
-TEST_F(Labelled, ArmingIsFrozenDuringATakeWhileNamesAndSoloAreNot) {
-    open({"In 1", "In 2", "Vox hw", "In 4", "In 5", "Gtr hw"});
-    engine.setName(2, "Vox");
-    engine.setName(5, "Gtr");
-    engine.record();
-    const QByteArray before = Settings().labels("dev");
-    engine.setArmed(0, false);
-    EXPECT_TRUE(engine.channels()[0].armed);
-    EXPECT_EQ(Settings().labels("dev"), before);
-    Feed feed = capture(6);  // the audio thread's copy did not change either
-    feed.buffers(10);
-    engine.setSolo(2, true);
-    engine.setSolo(5, true);
-    engine.tick();
-    EXPECT_EQ(engine.monLabel(), "Vox + Gtr");
-    engine.setName(2, "");
-    engine.tick();
-    EXPECT_EQ(engine.monLabel(), "Vox hw + Gtr");
-    engine.clearSolo();
-    engine.tick();
-    EXPECT_EQ(engine.monLabel(), "Mix");
-    engine.stopRecording();
-    EXPECT_EQ(readWithSndfile(inTake("In 1 - Dec 5 - 2.15.07 PM.wav")).info.frames, feed.frames());
-}

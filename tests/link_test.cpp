@@ -59,17 +59,14 @@ protected:
 TEST_F(Link, StatusMessagesCarryTheWholeStateTyped) {
     EXPECT_EQ(room.lastPath(), "/tessaly");
     const QJsonObject s = nextStatus();
-    const std::map<QString, QJsonValue::Type> types = {
-        {"type", QJsonValue::String},     {"running", QJsonValue::Bool},
-        {"device", QJsonValue::String},   {"rate", QJsonValue::Double},
-        {"recording", QJsonValue::Bool},  {"folder", QJsonValue::String},
-        {"elapsed", QJsonValue::Double},  {"inputs", QJsonValue::Array},
-        {"monLabel", QJsonValue::String}, {"monPeak", QJsonValue::Double},
-        {"mixPeak", QJsonValue::Double},  {"devices", QJsonValue::Object},
-        {"inputUID", QJsonValue::String}, {"outputUID", QJsonValue::String},
-        {"status", QJsonValue::String}};
     EXPECT_EQ(s.size(), 15);
-    for (const auto& [key, type] : types) EXPECT_EQ(s.value(key).type(), type) << key.toStdString();
+    for (const char* key :
+         {"type", "device", "folder", "monLabel", "inputUID", "outputUID", "status"})
+        EXPECT_TRUE(s[key].isString()) << key;
+    for (const char* key : {"rate", "elapsed", "monPeak", "mixPeak"})
+        EXPECT_TRUE(s[key].isDouble());
+    EXPECT_TRUE(s["running"].isBool() && s["recording"].isBool() && s["inputs"].isArray() &&
+                s["devices"].isObject());
     EXPECT_EQ(s["type"], "status");
     EXPECT_EQ(s["device"], "Scarlett 4i4");
     EXPECT_EQ(s["rate"], 48000);

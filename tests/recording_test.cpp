@@ -23,8 +23,23 @@ TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
     EXPECT_EQ(engine.folderName(), "Recording 3 - 2.15 PM");
     engine.record();  // already recording: nothing changes
     EXPECT_EQ(engine.recordingFolder(), day + "/Recording 3 - 2.15 PM");
+    // Arming is frozen during a take, in the store and on the audio thread;
+    // names and solos are not.
+    const QByteArray stored = Settings().labels("dev");
+    engine.setArmed(0, false);
+    EXPECT_TRUE(engine.channels()[0].armed);
+    EXPECT_EQ(Settings().labels("dev"), stored);
     Feed feed = capture(4);
     feed.buffers(100);
+    engine.setSolo(0, true);
+    engine.setSolo(2, true);
+    engine.setName(1, "Snare");
+    engine.setSolo(1, true);
+    engine.tick();
+    EXPECT_EQ(engine.monLabel(), "Kick / In + Snare + Mic 3");
+    engine.clearSolo();
+    engine.tick();
+    EXPECT_EQ(engine.monLabel(), "Mix");
     engine.stopRecording();
     EXPECT_EQ(engine.status(), "Saved to " + day + "/Recording 3 - 2.15 PM");
     EXPECT_EQ(
@@ -35,7 +50,8 @@ TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
     EXPECT_STREQ(kick.bext.description, "Kick / In");  // the description is not made safe
     EXPECT_EQ(kick.info.frames, feed.frames());
     const SndRead mix = readWithSndfile(inTake("Mix - Dec 5 - 2.15.07 PM.wav"));
-    EXPECT_EQ(mix.info.channels, 2);
+    EXPECT_EQ(mix.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    EXPECT_TRUE(mix.info.channels == 2 && mix.info.samplerate == 48000);
     EXPECT_STREQ(mix.bext.description, "Mix of all armed inputs");
     // Deleted takes free their numbers; with nothing armed the mix stays empty.
     QDir(day + "/Recording 1 - 9.00 AM").removeRecursively();
@@ -52,19 +68,14 @@ TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
 
 TEST_F(Takes, TheUsersLocaleInNamesButNotInTheBroadcastDate) {
     UErrorCode status = U_ZERO_ERROR;
-    icu::Locale::setDefault(icu::Locale("de_DE"), status);
-    RoomEngine german(clock);
     icu::Locale::setDefault(icu::Locale("ar_EG"), status);
     RoomEngine arabic(clock);
     icu::Locale::setDefault(icu::Locale("en_US"), status);
     audio->list = {{1, "Test Interface", "dev", 1, 2}};
-    for (RoomEngine* e : {&german, &arabic}) {
-        e->refreshDevices();
-        e->startEngine();
-        e->record();
-        e->stopRecording();
-    }
-    EXPECT_TRUE(QFile::exists(german.recordingFolder() + "/Input 1 - Dez. 5 - 2.15.07 PM.wav"));
+    arabic.refreshDevices();
+    arabic.startEngine();
+    arabic.record();
+    arabic.stopRecording();
     EXPECT_EQ(arabic.folderName(), "Recording 1 - ٢.١٥ م");
     const SndRead r = readWithSndfile(
         (arabic.recordingFolder() + "/Input 1 - ديسمبر ٥ - ٢.١٥.٠٧ م.wav").toStdString());

@@ -53,7 +53,7 @@ TEST(MeterScale, FractionsAndStrictColours) {
     EXPECT_NE(drawn.pixelColor(380, 7), QColor(Qt::yellow));  // 0.95: the track
 }
 
-TEST_F(Window, RowsAndTheRulesOfATake) {
+TEST_F(Window, RowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
     show(18);
     EXPECT_EQ(view->rows().size(), 8u);
     EXPECT_EQ(view->inputPicker()->currentText(), "Scarlett 18i20 (18 in)");
@@ -74,7 +74,6 @@ TEST_F(Window, RowsAndTheRulesOfATake) {
     EXPECT_TRUE(view->rows()[0]->nameField()->isEnabled() && view->showAllBox()->isEnabled());
     EXPECT_EQ(view->rows()[0]->opacity(), 1.0);
     EXPECT_EQ(view->rows()[10]->opacity(), 0.55);  // not armed
-
     // Solo toggles; "Hear mix" ends it; the tone plays.
     click(view->rows()[2]->soloButton());
     EXPECT_TRUE(engine.channels()[2].solo && view->hearMixButton()->isEnabled());
@@ -90,7 +89,6 @@ TEST_F(Window, RowsAndTheRulesOfATake) {
     // No label hides a letter or an ampersand behind a keyboard mnemonic.
     for (const QAbstractButton* b : view->findChildren<QAbstractButton*>())
         EXPECT_TRUE(QKeySequence::mnemonic(b->text()).isEmpty()) << b->text().toStdString();
-
     clock.advance(3725.9);
     engine.tick();
     settle();
@@ -98,10 +96,7 @@ TEST_F(Window, RowsAndTheRulesOfATake) {
     click(view->recordButton());
     EXPECT_EQ(view->recordButton()->text() + view->elapsedLabel()->text(), "RECORD00:00:00");
     EXPECT_FALSE(view->folderLabel()->isVisible());
-}
-
-TEST_F(Window, TypingIsNeverInterrupted) {
-    show(4);
+    // Typing a name is never interrupted, not by what the Control Room sends.
     QLineEdit* field = view->rows()[0]->nameField();
     field->setFocus();
     field->selectAll();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QMutex>
 #include <QSemaphore>
 #include <QThread>
 #include <QWebSocket>
@@ -23,14 +22,10 @@ public:
                 if (client) client->deleteLater();
                 client = server->nextPendingConnection();
                 client->setParent(&worker);
-                QMutexLocker guard(&lock);
                 ++accepted;
                 path = client->requestUrl().path();
                 QObject::connect(client, &QWebSocket::textMessageReceived, &worker,
-                                 [this](const QString& m) {
-                                     QMutexLocker inner(&lock);
-                                     received.append(m.toUtf8());
-                                 });
+                                 [this](const QString& m) { received.append(m.toUtf8()); });
             });
         });
     }
@@ -41,9 +36,10 @@ public:
         thread.wait();
     }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port); }
-    int connections() { return locked(accepted); }             // handshakes accepted so far
-    QString lastPath() { return locked(path); }                // the path the last client asked for
-    QList<QByteArray> messages() { return locked(received); }  // every text frame, in order
+    // Read on the server's thread, so not while it is frozen.
+    int connections() { return read(accepted); }             // handshakes accepted so far
+    QString lastPath() { return read(path); }                // the path the last client asked for
+    QList<QByteArray> messages() { return read(received); }  // every text frame, in order
     // To the current client, in one go.
     void send(const QList<QByteArray>& frames, bool binary = false) {
         onServer([this, frames, binary] {
@@ -68,9 +64,10 @@ public:
 
 private:
     template <typename T>
-    T locked(const T& field) {
-        QMutexLocker guard(&lock);
-        return field;
+    T read(const T& field) {
+        T copy;
+        onServer([&] { copy = field; });
+        return copy;
     }
     void onServer(std::function<void()> job) {
         QMetaObject::invokeMethod(&worker, std::move(job), Qt::BlockingQueuedConnection);
@@ -78,8 +75,8 @@ private:
     QThread thread;
     QObject worker;  // lives in `thread`
     QWebSocketServer* server = nullptr;
-    QWebSocket* client = nullptr;  // touched only in `thread`
-    QMutex lock;                   // guards the three below
+    // Touched only in `thread`.
+    QWebSocket* client = nullptr;
     int accepted = 0;
     QString path;
     QList<QByteArray> received;

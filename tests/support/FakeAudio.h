@@ -20,10 +20,8 @@ public:
     int pullChannels = 0;
     QList<AudioDev> devices() override { return list; }
     const AudioDev* listed(std::uint32_t id) const {
-        for (const AudioDev& d : list) {
-            if (d.id == id) return &d;
-        }
-        return nullptr;
+        const auto d = std::find_if(list.begin(), list.end(), [&](auto& e) { return e.id == id; });
+        return d == list.end() ? nullptr : &*d;
     }
     double nominalRate(std::uint32_t id) override {
         return !listed(id) ? 0.0 : rates.count(id) ? rates[id] : 48000.0;
@@ -45,14 +43,11 @@ public:
     }
     std::pair<int, double> defaultOutput() override { return {2, 44100.0}; }
     PlaybackResult openPlayback(const AudioDev*, int channels, PullFn p, void* user) override {
-        PlaybackResult r;
-        r.startError = playbackStartError;
-        if (!r.startError.isEmpty()) return r;
+        if (!playbackStartError.isEmpty()) return {nullptr, {}, playbackStartError};
         pull = p;
         pullUser = user;
         pullChannels = channels;
-        r.stream = std::make_unique<Output>(*this);
-        return r;
+        return {std::make_unique<Output>(*this), {}, {}};
     }
     void change(AudioChange c) { notify(c); }
 
