@@ -1,24 +1,22 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <random>
 
 #include "link/RoomLink.h"
 #include "support/ControlRoom.h"
 #include "support/RecordingFixture.h"
 
-// Frames a Control Room should never send: commands with bytes changed,
-// added or removed, and noise (bench_link soaks a hundred thousand more kinds).
-static QList<QByteArray> hostileFrames(int count) {
-    std::mt19937 rng(20261206);
+// Frames a Control Room should never send: a command cut at every byte, and
+// with troublesome bytes put in or over each of its own (bench_link soaks a
+// hundred thousand frames of more kinds).
+static QList<QByteArray> hostileFrames() {
+    const QByteArray command = R"({"type":"set","i":0,"name":"K","armed":true,"solo":false})";
     QList<QByteArray> frames;
-    for (int n = 0; n < count; ++n) {
-        QByteArray f = n % 3 ? R"({"type":"set","i":0,"name":"K","armed":true})" : "";
-        for (int k = 1 + static_cast<int>(rng() % 24); k > 0; --k) {
-            const auto at = static_cast<int>(rng() % static_cast<unsigned>(f.size() + 1));
-            rng() % 2 ? f.insert(at, static_cast<char>(rng())) : f.remove(at, 1);
-        }
-        frames.append(f);
+    for (int at = 0; at < command.size(); ++at) {
+        frames << command.left(at);
+        for (char c : QByteArray("\"\\{}[]:,0t\x80\xff\0", 13))
+            frames << QByteArray(command).replace(at, 1, &c, 1)
+                   << QByteArray(command).insert(at, c);
     }
     return frames;
 }
@@ -71,11 +69,10 @@ TEST_F(Link, StatusMessagesCarryTheWholeStateTyped) {
     EXPECT_EQ(s["device"], "Scarlett 4i4");
     EXPECT_EQ(s["rate"], 48000);
     EXPECT_EQ(s["status"], engine.status());
-    const QJsonArray inputs = s["inputs"].toArray();
-    ASSERT_EQ(inputs.size(), 4);
-    EXPECT_EQ(inputs[1].toObject().size(), 6);
-    EXPECT_EQ(inputs[1].toObject()["hw"], "Input 2");
-    EXPECT_TRUE(inputs[1].toObject()["peak"].isDouble() && inputs[1].toObject()["solo"].isBool());
+    EXPECT_EQ(s["inputs"].toArray().size(), 4);
+    const QJsonObject second = s["inputs"].toArray()[1].toObject();
+    EXPECT_EQ(second.keys(), (QStringList{"armed", "hw", "i", "name", "peak", "solo"}));
+    EXPECT_TRUE(second["hw"] == "Input 2" && second["peak"].isDouble() && second["solo"].isBool());
     EXPECT_EQ(
         s["devices"].toObject()["outputs"].toArray()[1].toObject(),
         (QJsonObject{{"uid", "uid-2"}, {"name", "Headphone Amp"}, {"inputs", 0}, {"outputs", 2}}));
@@ -114,8 +111,6 @@ TEST_F(Link, CommandsActOnTheEngineWithStrictTypes) {
     EXPECT_TRUE(engine.recording());
     command(R"({"type":"record"})");
     EXPECT_FALSE(engine.recording());
-    command(R"({"type":"TONE"})");
-    EXPECT_FALSE(toneHeard());
     command(R"({"type":"tone"})");
     EXPECT_TRUE(toneHeard());
     command(R"({"type":"device","input":"","output":"uid-2"})");
@@ -123,7 +118,7 @@ TEST_F(Link, CommandsActOnTheEngineWithStrictTypes) {
     EXPECT_EQ(engine.outputUID(), "uid-2");
     // A few thousand hostile frames; then, back to a known state, an
     // ordinary command is still obeyed.
-    room.send(hostileFrames(3000));
+    room.send(hostileFrames());
     room.send({R"({"type":"record","on":false})", R"({"type":"device","input":"uid-1"})"});
     command(R"({"type":"set","i":1,"name":"after the storm"})");
     EXPECT_EQ(engine.channels().size(), 4);

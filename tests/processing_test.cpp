@@ -51,7 +51,7 @@ protected:
     AudioControls controls;
 };
 
-TEST_F(Processor, PeaksMixGainClippingAndEveryPeakBetweenTicks) {
+TEST_F(Processor, PeaksMixGainClippingSoloAndEveryPeakBetweenTicks) {
     start({1, 1, 0});
     process({0.5f, 0.5f, -0.9f}, 64, -1, -0.95f);
     // Two armed inputs at 1/√2; nothing soloed: the headphones carry the mix.
@@ -75,9 +75,7 @@ TEST_F(Processor, PeaksMixGainClippingAndEveryPeakBetweenTicks) {
     process({0.9f, 0.9f});
     EXPECT_EQ(peaks()[2], 0.0f);
     for (float s : drain()) ASSERT_EQ(s, 0.0f);
-}
-
-TEST_F(Processor, SoloRoutesToTheHeadphonesOnly) {
+    // A solo goes to the headphones only.
     start({1, 0, 0}, {0, 0, 1});  // soloed but not armed
     process({0.25f, 0, 0.6f});
     EXPECT_FLOAT_EQ(peaks()[3], 0.25f);

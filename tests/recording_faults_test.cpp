@@ -12,7 +12,7 @@ TEST_F(Faults, AFullDiskStopsEachFileCleanlyThenTheTake) {
     Feed feed = capture(2);
     const rlim_t limit = 654 + 600'000;
     {
-        FileSizeLimit full(limit);
+        const auto full = fileSizeLimit(limit);
         // The stereo mix reaches the limit first; the inputs go on.
         feed.buffers(48000 * 3 / 256);
         ASSERT_TRUE(waitFor([&] { return engine.status().startsWith("Recording error"); }));
@@ -47,7 +47,7 @@ TEST_F(Faults, AReportAboutASetThatARollReplacedDoesNotEndTheTake) {
     const QString mix = QString::fromStdString(inTake("Mix - Dec 5 - 2.15.07 PM.wav"));
     Feed feed = capture(1);
     {
-        FileSizeLimit full(654 + 30'000);
+        const auto full = fileSizeLimit(654 + 30'000);
         feed.buffers(400);  // past what the writers gather before they write
         // A failed file is closed with its sizes: wait for both, without
         // letting the report in.

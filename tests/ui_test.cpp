@@ -40,7 +40,6 @@ TEST(MeterScale, FractionsAndStrictColours) {
     EXPECT_NEAR(Meter::fraction(0.001f), 0.0, 1e-6);
     EXPECT_NEAR(Meter::fraction(0.1f), 40.0 / 60, 1e-6);
     EXPECT_EQ(Meter::fraction(2.0f), 1.0);
-    EXPECT_EQ(Meter::colour(Meter::fraction(0.5f)), QColor(Qt::yellow));
     EXPECT_EQ(Meter::colour(Meter::fraction(0.9f)), QColor(Qt::red));
     EXPECT_EQ(Meter::colour(0.8), QColor(Qt::green));
     EXPECT_EQ(Meter::colour(0.97), QColor(Qt::yellow));

@@ -26,7 +26,7 @@ static std::string text(const std::vector<std::uint8_t>& b, std::size_t at, std:
 
 // Byte for byte, as readers and the repair of interrupted takes expect it.
 // At 96 kHz an afternoon start passes 2^32 samples: the high word is used.
-TEST_F(WAVWriterTest, TheHeaderIsTheBroadcastWaveLayout) {
+TEST_F(WAVWriterTest, TheHeaderIsTheBroadcastWaveLayoutAndSamplesFollowIt) {
     make(path("a.wav"), 2, 96000, "Mix of all armed inputs")->close();
     const auto b = readBytes(path("a.wav"));
     ASSERT_EQ(b.size(), 654u);
@@ -51,13 +51,9 @@ TEST_F(WAVWriterTest, TheHeaderIsTheBroadcastWaveLayout) {
     EXPECT_EQ(text(b, 340, 18), "2026-12-0514:15:07");
     EXPECT_EQ(text(b, 368, 254), std::string(254, '\0'));  // UMID, loudness, reserved
     EXPECT_EQ(text(b, 622, 4) + text(b, 646, 4), "fmt data");
-    make(path("b.wav"), 1, 48000, std::string(300, 'x'))->close();  // cut to the field
-    EXPECT_EQ(text(readBytes(path("b.wav")), 20, 257), std::string(256, 'x') + "T");
-}
-
-// Clamped, scaled to 24 bits and truncated, little-endian.
-TEST_F(WAVWriterTest, SamplesAreClampedScaledAndTruncated) {
-    auto writer = make(path("s.wav"));
+    // A long description is cut to its field. Samples are clamped, scaled to
+    // 24 bits and truncated, little-endian.
+    auto writer = make(path("b.wav"), 1, 48000, std::string(300, 'x'));
     const float inf = std::numeric_limits<float>::infinity();
     const float in[] = {1.0f, 1.5f, inf, NAN, -1.0f, -3.0f, -inf, 0.0f, 0.5f, -0.5f};
     writer->write(in, 10);
@@ -66,8 +62,9 @@ TEST_F(WAVWriterTest, SamplesAreClampedScaledAndTruncated) {
         0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F,  // ≥ 1 and NaN
         0x01, 0x00, 0x80, 0x01, 0x00, 0x80, 0x01, 0x00, 0x80,                    // ≤ −1
         0x00, 0x00, 0x00, 0xFF, 0xFF, 0x3F, 0x01, 0x00, 0xC0};                   // 0, ±0.5
-    const auto b = readBytes(path("s.wav"));
-    EXPECT_EQ(std::vector<std::uint8_t>(b.begin() + 654, b.end()), want);
+    const auto written = readBytes(path("b.wav"));
+    EXPECT_EQ(text(written, 20, 257), std::string(256, 'x') + "T");
+    EXPECT_EQ(std::vector<std::uint8_t>(written.begin() + 654, written.end()), want);
 }
 
 // A file is made in folders that do not exist yet, never from a format no

@@ -44,8 +44,9 @@ public:
     void send(const QList<QByteArray>& frames, bool binary = false) {
         onServer([this, frames, binary] {
             for (const QByteArray& f : frames) {
-                if (client && binary) client->sendBinaryMessage(f);
-                if (client && !binary) client->sendTextMessage(QString::fromUtf8(f));
+                if (client)
+                    binary ? client->sendBinaryMessage(f)
+                           : client->sendTextMessage(QString::fromUtf8(f));
             }
         });
     }

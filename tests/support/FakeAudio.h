@@ -17,7 +17,6 @@ public:
     void* renderUser = nullptr;
     PullFn pull = nullptr;  // the running headphones' entry
     void* pullUser = nullptr;
-    int pullChannels = 0;
     QList<AudioDev> devices() override { return list; }
     const AudioDev* listed(std::uint32_t id) const {
         const auto d = std::find_if(list.begin(), list.end(), [&](auto& e) { return e.id == id; });
@@ -42,11 +41,10 @@ public:
         return std::make_unique<Stream>(*this, static_cast<int>(d->inputs), nominalRate(id));
     }
     std::pair<int, double> defaultOutput() override { return {2, 44100.0}; }
-    PlaybackResult openPlayback(const AudioDev*, int channels, PullFn p, void* user) override {
+    PlaybackResult openPlayback(const AudioDev*, int, PullFn p, void* user) override {
         if (!playbackStartError.isEmpty()) return {nullptr, {}, playbackStartError};
         pull = p;
         pullUser = user;
-        pullChannels = channels;
         return {std::make_unique<Output>(*this), {}, {}};
     }
     void change(AudioChange c) { notify(c); }

@@ -12,14 +12,13 @@ class ManualClock final : public Clock {
 public:
     explicit ManualClock(WallTime start = kAfternoon) : wall(start.time_since_epoch().count()) {}
     WallTime now() const override { return WallTime(WallTime::duration(wall.load())); }
-    SteadyTime ticks() const override { return SteadyTime(SteadyTime::duration(steady.load())); }
+    SteadyTime ticks() const override { return SteadyTime(now().time_since_epoch()); }
     void advance(double seconds) {
-        const std::chrono::duration<double> d(seconds);
-        wall += std::chrono::duration_cast<WallTime::duration>(d).count();
-        steady += std::chrono::duration_cast<SteadyTime::duration>(d).count();
+        wall +=
+            std::chrono::duration_cast<WallTime::duration>(std::chrono::duration<double>(seconds))
+                .count();
     }
 
 private:
     std::atomic<WallTime::rep> wall;
-    std::atomic<SteadyTime::rep> steady{0};
 };

@@ -62,11 +62,10 @@ protected:
     }
     // What the first headphone channel plays next, `frames` of it.
     std::vector<float> headphones(int frames) {
-        std::vector<float> out(static_cast<std::size_t>(frames * audio->pullChannels));
-        std::vector<float*> ptrs;
-        for (int c = 0; c < audio->pullChannels; ++c) ptrs.push_back(&out[c * frames]);
-        audio->pull(audio->pullUser, ptrs.data(), audio->pullChannels, frames);
-        return {out.begin(), out.begin() + frames};
+        std::vector<float> out(static_cast<std::size_t>(frames));
+        float* first = out.data();
+        audio->pull(audio->pullUser, &first, 1, frames);
+        return out;
     }
     // Whether the headphones carry anything after one silent buffer: the tone.
     bool toneHeard() {

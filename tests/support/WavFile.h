@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,6 @@ struct SndRead {
     SF_INFO info{};
     std::vector<int> samples;  // 24-bit values, interleaved
     SF_BROADCAST_INFO bext{};
-    bool hasBext = false;
 };
 inline SndRead readWithSndfile(const std::string& path) {
     SndRead r;
@@ -37,7 +37,7 @@ inline SndRead readWithSndfile(const std::string& path) {
     r.samples.resize(static_cast<std::size_t>(r.info.frames * r.info.channels));
     const sf_count_t got = sf_readf_int(f, r.samples.data(), r.info.frames);
     for (int& s : r.samples) s >>= 8;  // libsndfile delivers 24-bit samples in the top bits
-    r.hasBext = sf_command(f, SFC_GET_BROADCAST_INFO, &r.bext, sizeof r.bext) == SF_TRUE;
+    sf_command(f, SFC_GET_BROADCAST_INFO, &r.bext, sizeof r.bext);
     sf_close(f);
     r.ok = got == r.info.frames;
     return r;
@@ -62,19 +62,13 @@ inline int expectExactHeaders(const std::string& folder, bool withAudio = true) 
     return files;
 }
 
-// Limits the size of every file this process writes while it lives: writes
-// past it fail exactly as on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit limited = old;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
-
-private:
+// Limits the size of every file this process writes until the guard it
+// returns ends: writes past it fail exactly as on a full disk.
+[[nodiscard]] inline std::shared_ptr<void> fileSizeLimit(rlim_t bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
-};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const rlimit limited{bytes, old.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limited);
+    return {nullptr, [old](void*) { setrlimit(RLIMIT_FSIZE, &old); }};
+}
