@@ -51,9 +51,7 @@ TEST_F(Lifecycle, StatusTextsForEveryKindOfStart) {
         [](QtMsgType, const QMessageLogContext&, const QString& line) { log << line; });
     engine.startEngine();
     EXPECT_EQ(engine.status(), "No audio interface found — plug in the Scarlett");
-    audio->list = {{1, "Scarlett 18i20", "uid-1", 18, 20}, {2, "Dead Box", "uid-2", 0, 2}};
-    engine.refreshDevices();
-    engine.startEngine();
+    plug({{1, "Scarlett 18i20", "uid-1", 18, 20}, {2, "Dead Box", "uid-2", 0, 2}});
     EXPECT_EQ(engine.status(), "Scarlett 18i20 — 18 inputs at 48 kHz · headphones: Scarlett 18i20");
     ASSERT_EQ(engine.channels().size(), 18);
     for (const Channel& ch : engine.channels()) EXPECT_EQ(ch.armed, ch.id < 8);

@@ -29,9 +29,7 @@ class Link : public RecordingTest {
 protected:
     void SetUp() override {
         RecordingTest::SetUp();
-        audio->list = {{1, "Scarlett 4i4", "uid-1", 4, 4}, {2, "Headphone Amp", "uid-2", 0, 2}};
-        engine.refreshDevices();
-        engine.startEngine();
+        plug({{1, "Scarlett 4i4", "uid-1", 4, 4}, {2, "Headphone Amp", "uid-2", 0, 2}});
         EXPECT_EQ(Settings().server(), "127.0.0.1:4777");
         Settings().setServer(room.address());
         link.start();

@@ -16,12 +16,10 @@
 class Window : public RecordingTest {
 protected:
     void show(int inputs) {
-        audio->list = {{1, "Scarlett 18i20", "uid-1", inputs, 20}, {2, "Speakers", "uid-2", 0, 2}};
         view = std::make_unique<RootView>(engine, engine);
         view->resize(1000, 600);
         view->show();
-        engine.refreshDevices();
-        engine.startEngine();
+        plug({{1, "Scarlett 18i20", "uid-1", inputs, 20}, {2, "Speakers", "uid-2", 0, 2}});
         settle();
     }
     static void settle() { QCoreApplication::processEvents(); }
@@ -142,9 +140,7 @@ TEST_F(Window, TheStatusLineIsRedForFailuresOnly) {
     EXPECT_TRUE(red());
     EXPECT_TRUE(
         view->statusLabel()->text().startsWith("● Control Room linked · No audio interface"));
-    audio->list = {{1, "Failed Mic", "uid-1", 2, 2}};
-    engine.refreshDevices();
-    engine.startEngine();
+    plug({{1, "Failed Mic", "uid-1", 2, 2}});
     EXPECT_EQ(engine.status(), "Failed Mic — 2 inputs at 48 kHz · headphones: Failed Mic");
     EXPECT_FALSE(red());
     QFile(root.path() + "/plain").open(QIODevice::WriteOnly);

@@ -46,13 +46,17 @@ protected:
         engine.stopEngine();
         Settings().clear();
     }
-    // Starts the engine on one interface with these inputs, as choosing it would.
-    void open(const QStringList& inputs, const QString& uid = "dev", double hz = 48000) {
-        audio->list = {{1, "Test Interface", uid, inputs.size(), 2}};
-        for (int i = 0; i < inputs.size(); ++i) audio->names[{1, i + 1}] = inputs[i];
-        audio->rates[1] = hz;
+    // Starts the engine on these devices, as plugging them in would.
+    void plug(const QList<AudioDev>& devices) {
+        audio->list = devices;
         engine.refreshDevices();
         engine.startEngine();
+    }
+    // … on one interface with these inputs.
+    void open(const QStringList& inputs, const QString& uid = "dev", double hz = 48000) {
+        for (int i = 0; i < inputs.size(); ++i) audio->names[{1, i + 1}] = inputs[i];
+        audio->rates[1] = hz;
+        plug({{1, "Test Interface", uid, inputs.size(), 2}});
     }
     // Buffers into the running capture.
     Feed capture(int channels) {
