@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include "app/LaunchOptions.h"
@@ -73,6 +74,8 @@ TEST_F(Program, EveryModeEndsATakeCleanly) {
                "sh");
         ASSERT_TRUE(parent.waitForReadyRead(5000));
         const auto recorder = static_cast<pid_t>(parent.readLine().trimmed().toInt());
+        int status = -1;  // until the recorder is reaped
+        const auto stray = qScopeGuard([&] { status == -1 ? ::kill(recorder, SIGKILL) : 0; });
         ASSERT_TRUE(waitFor([&] { return room.connections() == runs; })) << mode.toStdString();
         auto take = [&] {  // the folder of the first file recorded
             QDirIterator it(root, {"*.wav"}, QDir::Files, QDirIterator::Subdirectories);
@@ -90,7 +93,6 @@ TEST_F(Program, EveryModeEndsATakeCleanly) {
             ::kill(recorder, SIGINT);
         }
         parent.closeWriteChannel();
-        int status = -1;  // until the recorder is reaped
         EXPECT_TRUE(waitFor(
             [&] { return status != -1 || waitpid(recorder, &status, WNOHANG) == recorder; }, 500));
         EXPECT_EQ(status, 0) << mode.toStdString();  // a normal exit, with 0

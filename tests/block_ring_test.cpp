@@ -13,16 +13,17 @@ static bool put(BlockRing& ring, std::uint32_t value, std::size_t bytes) {
     return true;
 }
 
-// One block: its value (its first and last words the same, else -2) and size;
-// -1 when none.
+// One block: its value (its first, middle and last words the same, else -2)
+// and size; -1 when none.
 static std::pair<long, std::size_t> take(BlockRing& ring) {
     auto block = ring.tryRead();
     if (block.empty()) return {-1, 0};
-    std::uint32_t first = 0, last = 0;
+    std::uint32_t first = 0, middle = 0, last = 0;
     std::memcpy(&first, block.data(), 4);
+    std::memcpy(&middle, block.data() + block.size() / 8 * 4, 4);
     std::memcpy(&last, block.data() + (block.size() - 4) / 4 * 4, 4);
     ring.endRead();
-    return {first == last ? long{first} : -2, block.size()};
+    return {first == middle && first == last ? long{first} : -2, block.size()};
 }
 
 // One writer and one reader over a million blocks of varying sizes: every

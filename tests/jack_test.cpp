@@ -1,5 +1,4 @@
 // The recorder against a real JACK server (jackd with the dummy driver).
-#include "hardware/AudioDevices.h"
 #include "hardware/jack/JackSystem.h"
 #include "support/ClickProbe.h"
 #include "support/JackServer.h"
@@ -25,7 +24,6 @@ protected:
 // first headphone port one period later, the probe's own loop: the feed
 // leaves in the cycle it was captured in. Then the server dies mid-take.
 TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
-    EXPECT_EQ(AudioDevices::find("system")->inputs, 20);
     EXPECT_EQ(engine.status(), "system — 20 inputs at 48 kHz · headphones: system");
     for (int i = 2; i < engine.channels().size(); ++i) engine.setArmed(i, false);
     engine.record();

@@ -4,6 +4,7 @@
 // a scope; each goes on to the next definition (dlsym RTLD_NEXT), so that a
 // sanitizer's own replacements keep working.
 #include <dlfcn.h>
+#include <poll.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <sys/syscall.h>
@@ -95,13 +96,22 @@ UNINSTRUMENTED void free(void* p) {
     if (next(real, "free")) real(p);
 }
 INTERPOSE(void*, realloc, (void* p, std::size_t n), (p, n))
+INTERPOSE(void*, aligned_alloc, (std::size_t a, std::size_t n), (a, n))
+INTERPOSE(int, posix_memalign, (void** p, std::size_t a, std::size_t n), (p, a, n))
 INTERPOSE(int, pthread_mutex_lock, (pthread_mutex_t * m), (m))
 INTERPOSE(int, pthread_cond_wait, (pthread_cond_t * c, pthread_mutex_t* m), (c, m))
+INTERPOSE(int, pthread_cond_timedwait, (pthread_cond_t * c, pthread_mutex_t* m, const timespec* t),
+          (c, m, t))
 INTERPOSE(int, sem_wait, (sem_t * s), (s))
+INTERPOSE(int, poll, (pollfd * fds, nfds_t n, int timeout), (fds, n, timeout))
 INTERPOSE(int, sched_yield, (), ())
 INTERPOSE(int, nanosleep, (const timespec* t, timespec* left), (t, left))
+INTERPOSE(int, clock_nanosleep, (clockid_t c, int f, const timespec* t, timespec* left),
+          (c, f, t, left))
 INTERPOSE(ssize_t, write, (int fd, const void* b, std::size_t n), (fd, b, n))
+INTERPOSE(ssize_t, pwrite, (int fd, const void* b, std::size_t n, off_t at), (fd, b, n, at))
 INTERPOSE(int, fdatasync, (int fd), (fd))
+INTERPOSE(std::size_t, fwrite, (const void* b, std::size_t s, std::size_t n, FILE* f), (b, s, n, f))
 INTERPOSE(int, vfprintf, (FILE * f, const char* format, va_list args), (f, format, args))
 // libstdc++'s atomic waits and atomic<shared_ptr> reach the kernel this way.
 UNINSTRUMENTED long syscall(long number, ...) {
@@ -183,11 +193,12 @@ TEST_F(RealTime, TheSimulatedInterfaceAndJackKeepTheContract) {
     canary();
     hammer();
     engine.stopEngine();
-    JackServer server(48000);
+    JackServer server(44100);  // another rate than the simulated interface's
     ASSERT_TRUE(server.up());
     AudioSystem::install(std::make_unique<JackSystem>());
     canary();
     hammer();
+    EXPECT_EQ(readWithSndfile(inTake(takeFiles()[0])).info.samplerate, 44100);
     engine.stopEngine();
     AudioSystem::install(nullptr);  // before the server goes
 }

@@ -57,6 +57,7 @@ TEST_F(WAVWriterTest, TheHeaderIsTheBroadcastWaveLayoutAndSamplesFollowIt) {
     const float inf = std::numeric_limits<float>::infinity();
     const float in[] = {1.0f, 1.5f, inf, NAN, -1.0f, -3.0f, -inf, 0.0f, 0.5f, -0.5f};
     writer->write(in, 10);
+    for (const float& x : in) writer->write(&x, 1);  // one at a time: the plain path
     writer->close();
     const std::vector<std::uint8_t> want = {
         0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F,  // ≥ 1 and NaN
@@ -64,7 +65,8 @@ TEST_F(WAVWriterTest, TheHeaderIsTheBroadcastWaveLayoutAndSamplesFollowIt) {
         0x00, 0x00, 0x00, 0xFF, 0xFF, 0x3F, 0x01, 0x00, 0xC0};                   // 0, ±0.5
     const auto written = readBytes(path("b.wav"));
     EXPECT_EQ(text(written, 20, 257), std::string(256, 'x') + "T");
-    EXPECT_EQ(std::vector<std::uint8_t>(written.begin() + 654, written.end()), want);
+    EXPECT_EQ(std::vector<std::uint8_t>(written.begin() + 654, written.begin() + 684), want);
+    EXPECT_EQ(std::vector<std::uint8_t>(written.begin() + 684, written.end()), want);
 }
 
 // A file is made in folders that do not exist yet, never from a format no

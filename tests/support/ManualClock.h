@@ -10,9 +10,10 @@ inline const Clock::WallTime kAfternoon{std::chrono::milliseconds(1'796'476'507'
 // A clock that moves only when the test says so; safe to read from any thread.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(WallTime start = kAfternoon) : wall(start.time_since_epoch().count()) {}
+    explicit ManualClock(WallTime start = kAfternoon)
+        : origin(start.time_since_epoch().count()), wall(origin) {}
     WallTime now() const override { return WallTime(WallTime::duration(wall.load())); }
-    SteadyTime ticks() const override { return SteadyTime(now().time_since_epoch()); }
+    SteadyTime ticks() const override { return SteadyTime(WallTime::duration(wall - origin)); }
     void advance(double seconds) {
         wall +=
             std::chrono::duration_cast<WallTime::duration>(std::chrono::duration<double>(seconds))
@@ -20,5 +21,6 @@ public:
     }
 
 private:
+    const WallTime::rep origin;  // the steady ticks start at 0
     std::atomic<WallTime::rep> wall;
 };

@@ -34,17 +34,12 @@ inline void runFor(double seconds) {
 // settings, on a fed interface (FakeAudio) until a test installs another.
 class RecordingTest : public testing::Test {
 protected:
-    explicit RecordingTest(Clock::WallTime start = kAfternoon) : clock(start) {}
     void SetUp() override {
         Settings().clear();
         auto owned = std::make_unique<FakeAudio>();
         audio = owned.get();
         AudioSystem::install(std::move(owned));
         engine.setRoot(root.path());
-    }
-    void TearDown() override {
-        engine.stopEngine();
-        Settings().clear();
     }
     // Starts the engine on these devices, as plugging them in would.
     void plug(const QList<AudioDev>& devices) {

@@ -56,6 +56,7 @@ inline int expectExactHeaders(const std::string& folder, bool withAudio = true) 
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(!withAudio || bytes.size() > 654u) << name;
         EXPECT_EQ(le32(bytes, 650), bytes.size() - 654) << name;
+        EXPECT_EQ(le32(bytes, 650) % (3 * bytes.at(632)), 0u) << name << ": whole frames";
         EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << name;
     }
     EXPECT_GT(files, 0) << folder;
