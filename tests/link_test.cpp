@@ -118,8 +118,7 @@ TEST_F(Link, CommandsActOnTheEngineWithStrictTypes) {
     room.send(hostileFrames());
     room.send({R"({"type":"record","on":false})", R"({"type":"device","input":"uid-1"})"});
     command(R"({"type":"set","i":1,"name":"after the storm"})");
-    EXPECT_EQ(engine.channels().size(), 4);
-    EXPECT_EQ(room.connections(), 1);
+    EXPECT_TRUE(engine.channels().size() == 4 && room.connections() == 1);
     // A frame over 1 MiB is never buffered: the link drops it with the connection and comes back.
     room.send({R"({"type":"set","i":0,"name":")" + QByteArray(RoomLink::maxMessage, 'x') + "\"}"});
     ASSERT_TRUE(waitFor([&] { return room.connections() == 2 && engine.linkConnected(); }));

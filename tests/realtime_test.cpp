@@ -180,6 +180,7 @@ protected:
             QCoreApplication::processEvents();
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
+        runFor(0.2);  // the last take gets some audio too
         engine.stopRecording();
         const char* first = firstSeen.load();
         EXPECT_EQ(taken(), 0) << "forbidden calls in an audio callback, first: "

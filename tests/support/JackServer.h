@@ -1,6 +1,7 @@
 #pragma once
 
 #include <jack/jack.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -18,6 +19,8 @@ public:
         qputenv("JACK_NO_AUDIO_RESERVATION", "1");
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         server.setStandardOutputFile(QProcess::nullDevice());
+        // A server whose test process was killed (a timeout) must not outlive it.
+        server.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
         server.start("jackd", {"--no-realtime", "-n", name, "-d", "dummy", "-r",
                                QString::number(rate), "-C", "20", "-P", "20", "-p", "256"});
         server.waitForStarted();
