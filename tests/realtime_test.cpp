@@ -68,7 +68,7 @@ long taken() {
 }  // namespace
 
 // One counted call that goes on to the next definition. Interposed: the
-// allocator, mutexes, condition waits, semaphores, yields, futexes, sleeps,
+// allocator, mutexes, condition waits, semaphores, yields, poll, futexes, sleeps,
 // writes and formatted output (logs).
 #define INTERPOSE(ret, name, params, args)  \
     UNINSTRUMENTED ret name params {        \

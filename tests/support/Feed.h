@@ -15,9 +15,9 @@ public:
     static float sample(int channel, std::int64_t frame) {
         return static_cast<float>((frame * 7 + channel * 1000) % 20000 - 10000) / 16384.0f;
     }
-    // What the mix carries at `frame` when inputs 0 and 1 are armed: both at 1/√2.
-    static float mixOfTwo(std::int64_t frame) {
-        return (sample(0, frame) + sample(1, frame)) * (1.0f / std::sqrt(2.0f));
+    // What the mix carries at frame `f` when inputs 0 and 1 are armed: both at 1/√2.
+    static float mixOfTwo(std::int64_t f) {
+        return (sample(0, f) + sample(1, f)) * (1.0f / std::sqrt(2.0f));
     }
     void buffers(int count, int frames = 256) {
         std::vector<const float*> ptrs;
