@@ -62,6 +62,6 @@ private:
     std::mutex lock;  // guards jobs and stopping
     std::deque<std::function<void()>> jobs;
     bool stopping = false;
-    std::binary_semaphore wake{0};  // a job was posted, or the queue stops
+    std::counting_semaphore<> wake{0};  // a job was posted, or the queue stops
     std::thread thread;
 };

@@ -113,8 +113,8 @@ void RoomEngine::stopEngine() {
     if (recording_) stopRecording();
     session.stop();
     feed.reset();
-    hwRate_ = rate;
-    controls.rate = rate;
+    hwRate_ = kNominalRate;
+    controls.rate = kNominalRate;
     publishControls();
     assign(running_, false);
 }

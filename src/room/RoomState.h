@@ -16,9 +16,6 @@ class RoomState : public QObject {
     Q_OBJECT
 
 public:
-    // The nominal sample rate, Hz.
-    static constexpr int rate = kNominalRate;
-
     const QList<AudioDev>& inputs() const { return inputs_; }
     const QList<AudioDev>& outputs() const { return outputs_; }
     const QString& inputUID() const { return inputUID_; }
@@ -71,6 +68,6 @@ protected:
     QString rootPath_;
     bool linkConnected_ = false;
     bool showAll_ = false;
-    int hwRate_ = rate;
+    int hwRate_ = kNominalRate;
     QString recordingFolder_;
 };
