@@ -45,6 +45,7 @@ void BufferProcessor::publish(const AudioControls& next) {
 void BufferProcessor::process(const float* const* buffers, std::int64_t channelCount,
                               std::int64_t frames) {
     if (frames < 1) return;
+    processed.store(processed.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     // One consistent set of controls for the whole buffer.
     const AudioControls& now = controls.read();
     const int n = static_cast<int>(

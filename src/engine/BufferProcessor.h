@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -38,6 +39,9 @@ public:
     PeakMeters& meters() { return peakMeters; }
     // The headphone feed, for the output thread to pop.
     RingBuffer& monitorRing() { return ring; }
+    // Any thread: buffers processed so far; a count that stands still means
+    // the capture stopped delivering.
+    std::uint64_t buffersProcessed() const { return processed.load(std::memory_order_relaxed); }
 
 private:
     // Buffers longer than this are taken in runs of it: the working arrays
@@ -49,6 +53,7 @@ private:
     TripleBuffer<AudioControls> controls;
     PeakMeters peakMeters;
     RingBuffer ring{kNominalRate};  // one second at the nominal rate
+    std::atomic<std::uint64_t> processed{0};  // written by the audio thread only
 
     // Audio thread only.
     std::uint64_t toneSeen = 0;  // the last tone request taken up

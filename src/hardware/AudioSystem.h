@@ -33,6 +33,9 @@ public:
     virtual double rate() const = 0;
     // Any thread: buffers the backend lost before they reached us.
     virtual std::uint64_t xruns() const { return 0; }
+    // Main thread: false once the server under it went away; it never
+    // delivers again.
+    virtual bool alive() const { return true; }
 };
 
 // A running headphone output; destroying it stops it, as for a capture.

@@ -47,6 +47,7 @@ DeviceSession::DeviceSession(const Clock& c) : clock(c) {}
 
 DeviceSession::~DeviceSession() {
     stop();
+    stopListening();
 }
 
 DeviceSession::Devices DeviceSession::list(const QString& inputUID, const QString& outputUID) {
@@ -87,11 +88,18 @@ std::optional<DeviceSession::Input> DeviceSession::open(const QString& inputUID,
     return in;
 }
 
-void DeviceSession::run(const Input& in, InputCapture::BufferFn buffers,
-                        std::function<void()> changed) {
-    capture.setOnBuffer(std::move(buffers));
+void DeviceSession::listen(std::function<void()> changed) {
     AudioSystem::current().onChange([changed = std::move(changed)](AudioChange) { changed(); });
     listening = true;
+}
+
+void DeviceSession::stopListening() {
+    if (listening) AudioSystem::current().onChange({});
+    listening = false;
+}
+
+void DeviceSession::run(const Input& in, InputCapture::BufferFn buffers) {
+    capture.setOnBuffer(std::move(buffers));
     // Built in one step: a name holding "%1" must not take the next argument.
     qInfo().noquote() << QStringLiteral("input: %1 %2ch @%3")
                              .arg(in.device.name, QString::number(in.channels),
@@ -137,15 +145,14 @@ Status DeviceSession::startHeadphones(const std::optional<AudioDev>& device, con
 void DeviceSession::stop() {
     capture.setOnBuffer({});
     capture.stop();
-    if (listening) AudioSystem::current().onChange({});
-    listening = false;
     headphones.reset();  // no headphone callback runs after this
 }
 
 DeviceSession::Change DeviceSession::judge(const QString& inputUID, int rate, int channels) const {
-    if (secondsBetween(startedAt, clock.ticks()) <= kChangeGuard) return Change::none;
+    // A loss is never ignored: nothing would tell us of it again.
     const std::optional<AudioDev> input = AudioDevices::find(inputUID);
-    if (!input) return Change::gone;
+    if (!input || !capture.alive()) return Change::gone;
+    if (secondsBetween(startedAt, clock.ticks()) <= kChangeGuard) return Change::none;
     const bool headphonesDown = headphones && !headphones->running();
     if (roundedRate(AudioDevices::sampleRate(input->id)) == rate && input->inputs == channels &&
         !headphonesDown) {

@@ -17,8 +17,10 @@
 // among them, the open input and headphone output, what a change of the
 // hardware means for them, and the status texts that say so.
 //
-// Main thread only. stop() is the stop of everything: after it returns no
-// capture or headphone callback runs and no change is heard.
+// Main thread only. stop() stops capture and headphones: after it returns no
+// capture or headphone callback runs. Changes are heard from listen() until
+// stopListening(), whether anything runs or not: a device that comes back
+// is heard too.
 class DeviceSession {
 public:
     explicit DeviceSession(const Clock& clock);
@@ -47,9 +49,11 @@ public:
     // Stops, then opens the input `inputUID` (capture runs, no buffer is
     // delivered yet). On failure, nothing and the status that says why.
     std::optional<Input> open(const QString& inputUID, const QString& outputUID, Status& failure);
-    // Delivers the captured buffers of `input` to `buffers` and hardware
-    // changes to `changed` from now on, until stop().
-    void run(const Input& input, InputCapture::BufferFn buffers, std::function<void()> changed);
+    // Delivers the captured buffers of `input` to `buffers` from now on, until stop().
+    void run(const Input& input, InputCapture::BufferFn buffers);
+    // Hardware changes reach `changed` from now on (the backend in use now).
+    void listen(std::function<void()> changed);
+    void stopListening();
 
     struct Format {
         int channels = 2;
@@ -65,9 +69,10 @@ public:
     void stop();
 
     enum class Change { none, gone, restart };
-    // What a change reported by the hardware means: nothing within 1.5 s of
-    // a start or when what runs still matches; the input gone; or a restart
-    // (the rate or input count changed, or the headphones went down).
+    // What a change reported by the hardware means: the input gone (or its
+    // server, under the capture), at any time; nothing within 1.5 s of a
+    // start or when what runs still matches; or a restart (the rate or input
+    // count changed, or the headphones went down).
     Change judge(const QString& inputUID, int rate, int channels) const;
 
     // Any thread: buffers the backend lost while capturing.

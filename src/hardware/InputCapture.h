@@ -37,6 +37,8 @@ public:
     std::uint32_t device() const { return dev; }
     // Any thread: buffers the backend lost while capturing (0 when idle).
     std::uint64_t xruns() const;
+    // Main thread: false when the capture's server went away under it.
+    bool alive() const { return !stream || stream->alive(); }
 
 private:
     static void render(void* self, const float* const* buffers, std::int64_t channels,

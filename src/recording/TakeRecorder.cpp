@@ -78,6 +78,7 @@ Status TakeRecorder::start(const QString& root, const std::optional<QString>& da
     takeFolder =
         day + QStringLiteral("/Recording %1 - ").arg(takesIn(day) + 1) + stamp(minuteFmt, now.wall);
     QDir().mkpath(takeFolder);
+    mark = OpenTakeMark::create(takeFolder);  // before the take has a file
     takeStart = now;
     Opened opened;
     files.sync([&] { opened = openSet(now, inputs, rate); });
@@ -85,6 +86,7 @@ Status TakeRecorder::start(const QString& root, const std::optional<QString>& da
     openSetNumber = opened.set;
     if (!opened.any) {
         // Not one file could be made: there is no take to run.
+        mark.reset();
         return failureStatus(opened.failures)
             .then(QString(), Status::failed(QStringLiteral(" — recording not started")));
     }
@@ -95,6 +97,7 @@ Status TakeRecorder::start(const QString& root, const std::optional<QString>& da
 Status TakeRecorder::stop(const QString& root) {
     std::vector<FileFailure> failures;
     files.sync([&] { failures = files.files().closeAll(); });
+    mark.reset();  // every file is exact now
     active = false;
     const Status saved =
         Status::ok(QStringLiteral("Saved to ") + (takeFolder.isEmpty() ? root : takeFolder));

@@ -10,6 +10,7 @@
 #include "recording/BlockQueue.h"
 #include "recording/DateText.h"
 #include "recording/FileQueue.h"
+#include "recording/OpenTakeMark.h"
 
 // An armed input as a set of files needs it.
 struct TakeInput {
@@ -94,4 +95,5 @@ private:
     std::uint64_t openSetNumber = 0;
     std::uint64_t maxFileBytes = WAVWriter::maxDataBytes;
     std::uint64_t dropsShown = 0;
+    std::unique_ptr<OpenTakeMark> mark;  // while the take runs
 };

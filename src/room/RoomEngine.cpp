@@ -6,11 +6,16 @@
 #include <cmath>
 
 #include "base/Settings.h"
+#include "hardware/AudioDevices.h"
 #include "hardware/Permission.h"
+#include "recording/TakeRepair.h"
 
 namespace {
 
 constexpr int kTickMs = 50;
+constexpr int kRetryMs = 2000;
+// A take that gets no buffer for this long has lost its interface, told or not.
+constexpr double kSilentCapture = 2.0;
 constexpr float kDecay = 0.85f;  // per 0.05 s tick: about 28 dB per second
 
 float decayed(float raw, float shown) {
@@ -38,7 +43,10 @@ RoomEngine::RoomEngine(const Clock& c, QObject* parent)
                        Qt::QueuedConnection);
                }),
       processor(recorder.blocks()),
-      session(c) {
+      session(c),
+      retry(new QTimer(this)) {
+    retry->setInterval(kRetryMs);
+    connect(retry, &QTimer::timeout, this, &RoomEngine::lookForInterface);
     const Settings settings;
     inputUID_ = settings.inputUID();
     outputUID_ = settings.outputUID();
@@ -50,7 +58,18 @@ RoomEngine::~RoomEngine() {
     session.stop();  // nothing may call back into a half-destroyed engine
 }
 
+void RoomEngine::setRetryInterval(std::chrono::milliseconds interval) {
+    retry->setInterval(interval);
+}
+
 void RoomEngine::boot() {
+    // Before anything records: a take cut off by a crash gets exact files.
+    for (const TakeRepair::Take& take : TakeRepair::recoverOpenTakes(OpenTakeMark::folder())) {
+        if (take.repaired > 0) {
+            recovered += QStringLiteral(" · recovered %1 files of %2")
+                             .arg(QString::number(take.repaired), QDir(take.folder).dirName());
+        }
+    }
     Permission::requestMicrophone(this, [this](bool granted) {
         if (!granted) {
             setStatus(DeviceSession::denied());
@@ -68,6 +87,7 @@ void RoomEngine::boot() {
 }
 
 void RoomEngine::refreshDevices() {
+    resumeIn.reset();  // the user's own refresh: the take that was cut off stays ended
     const DeviceSession::Devices devices = DeviceSession::list(inputUID_, outputUID_);
     assign(inputs_, devices.inputs);
     assign(outputs_, devices.outputs);
@@ -76,13 +96,16 @@ void RoomEngine::refreshDevices() {
 }
 
 void RoomEngine::startEngine() {
-    stopEngine();
+    stopCapture();
+    session.listen([this] { deviceChanged(); });
     Status failure;
     const auto input = session.open(inputUID_, outputUID_, failure);
     if (!input) {
         setStatus(failure);
+        retry->start();  // until it is there
         return;
     }
+    retry->stop();
     // Everything the audio thread uses is sized before it gets a buffer.
     hwChannels = input->channels;
     hwRate_ = input->rate;
@@ -93,23 +116,28 @@ void RoomEngine::startEngine() {
     channelList_.load(input->device.uid, input->names);
     Q_EMIT changed();
     publishControls();
-    session.run(
-        *input,
-        [this](const float* const* buffers, std::int64_t n, std::int64_t frames) {
-            processor.process(buffers, n, frames);
-        },
-        [this] { deviceChanged(); });
+    session.run(*input, [this](const float* const* buffers, std::int64_t n, std::int64_t frames) {
+        processor.process(buffers, n, frames);
+    });
 
     const DeviceSession::Format format = session.headphoneFormat(input->headphones, hwRate_);
     feed = std::make_unique<HeadphoneFeed>(processor.monitorRing(), hwRate_ / format.rate);
     const Status headphones =
         session.startHeadphones(input->headphones, format, &HeadphoneFeed::pull, feed.get());
     assign(running_, true);
-    const Status started = DeviceSession::started(*input);
-    setStatus(headphones.empty() ? started : started.then(QStringLiteral(" · "), headphones));
+    Status started = DeviceSession::started(*input);
+    if (!headphones.empty()) started = started.then(QStringLiteral(" · "), headphones);
+    setStatus(started.then(QString(), Status::ok(std::exchange(recovered, QString()))));
 }
 
 void RoomEngine::stopEngine() {
+    retry->stop();
+    resumeIn.reset();
+    stopCapture();
+    session.stopListening();
+}
+
+void RoomEngine::stopCapture() {
     if (recording_) stopRecording();
     session.stop();
     feed.reset();
@@ -120,29 +148,70 @@ void RoomEngine::stopEngine() {
 }
 
 void RoomEngine::deviceChanged() {
+    if (!running_) {
+        if (retry->isActive()) lookForInterface();  // perhaps it is ours, back
+        return;
+    }
     switch (session.judge(inputUID_, hwRate_, hwChannels)) {
         case DeviceSession::Change::none:
             return;
         case DeviceSession::Change::gone:
-            stopEngine();
-            setStatus(DeviceSession::disconnected());
+            interfaceLost();
             return;
         case DeviceSession::Change::restart:
             break;
     }
     const bool wasRecording = recording_;
-    stopEngine();
+    const QString day = QFileInfo(recordingFolder_).path();
     startEngine();
     if (wasRecording) {
         if (running_) record();
+        else resumeIn = day;  // it went away meanwhile: on when it is back
         setStatus(status_.then(QString(),
                                Status::ok(QStringLiteral(
                                    "  — interface changed; recording continued as a new take"))));
     }
 }
 
+void RoomEngine::interfaceLost() {
+    const bool wasRecording = recording_;
+    stopCapture();
+    setStatus(DeviceSession::disconnected());
+    if (wasRecording) resumeIn = QFileInfo(recordingFolder_).path();
+    retry->start();
+}
+
+void RoomEngine::lookForInterface() {
+    if (running_) return;
+    if (inputUID_.isEmpty()) {
+        // Nothing chosen yet (no interface at start-up): the usual choice, the stored one first.
+        const Settings stored;
+        const DeviceSession::Devices d = DeviceSession::list(stored.inputUID(), stored.outputUID());
+        assign(inputUID_, d.inputUID);
+        assign(outputUID_, d.outputUID);
+    }
+    // The lists follow the hardware; a chosen interface stays the one waited for.
+    const DeviceSession::Devices d = DeviceSession::list(inputUID_, outputUID_);
+    assign(inputs_, d.inputs);
+    assign(outputs_, d.outputs);
+    if (!AudioDevices::find(inputUID_)) return;
+    const std::optional<QString> take = std::exchange(resumeIn, std::nullopt);
+    startEngine();
+    if (!running_) {
+        resumeIn = take;
+        return;
+    }
+    if (!take) return;
+    record(*take);
+    if (recording_) {
+        setStatus(status_.then(QString(), Status::ok(QStringLiteral(
+                                              " · recording resumed after the interface came back"))));
+    }
+}
+
 void RoomEngine::selectInput(const QString& uid) {
     if (recording_) return;
+    resumeIn.reset();
     assign(inputUID_, uid);
     Settings().setInputUID(uid);
     startEngine();
@@ -150,6 +219,7 @@ void RoomEngine::selectInput(const QString& uid) {
 
 void RoomEngine::selectOutput(const QString& uid) {
     if (recording_) return;
+    resumeIn.reset();
     assign(outputUID_, uid);
     Settings().setOutputUID(uid);
     startEngine();
@@ -192,13 +262,18 @@ void RoomEngine::record(const std::optional<QString>& dayFolder) {
     }
     controls.recording = true;
     publishControls();
+    buffersSeen = processor.buffersProcessed();
+    lastBuffer = clock.ticks();
     assign(recording_, true);
     assign(elapsed_, 0.0);
     if (!status.empty()) setStatus(status);
 }
 
 void RoomEngine::stopRecording() {
-    if (!recording_) return;
+    if (!recording_) {
+        resumeIn.reset();  // asked to stop: a take cut off by a loss is not taken up again
+        return;
+    }
     // Blocks handed over before this are written before the files close.
     endTakeState();
     setStatus(recorder.stop(rootPath_));
@@ -270,6 +345,14 @@ void RoomEngine::tick() {
     assign(mixPeak_, decayed(mix, mixPeak_));
 
     if (!recording_) return;
+    const Clock::SteadyTime now = clock.ticks();
+    if (const std::uint64_t seen = processor.buffersProcessed(); seen != buffersSeen) {
+        buffersSeen = seen;
+        lastBuffer = now;
+    } else if (secondsBetween(lastBuffer, now) >= kSilentCapture) {
+        interfaceLost();
+        return;
+    }
     assign(elapsed_, recorder.elapsed());
     if (const auto lost = recorder.newDrops()) setStatus(*lost);
     if (recorder.rollDue(hwRate_)) rollFiles();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -21,6 +22,8 @@
 //
 // Main thread only, like everything it owns but the processor's audio side
 // and the recorder's file thread. Tests may drive the tick themselves.
+class QTimer;
+
 class RoomEngine final : public RoomState, public RoomCommands {
 public:
     static constexpr double rollover = TakeRecorder::rollover;
@@ -31,11 +34,15 @@ public:
     explicit RoomEngine(const Clock& clock = Clock::system(), QObject* parent = nullptr);
     ~RoomEngine() override;
 
-    // Asks for microphone access, starts the 0.05 s tick, and once access
-    // is granted lists the devices and starts the engine.
+    // Repairs the takes a crash left open, asks for microphone access,
+    // starts the 0.05 s tick, and once access is granted lists the devices
+    // and starts the engine.
     void boot();
-    // Ends a take, stops capture and headphones.
+    // Ends a take, stops capture and headphones, and stops waiting for an
+    // interface to come back.
     void stopEngine();
+    // How often an interface that is not there is looked for again (2 s).
+    void setRetryInterval(std::chrono::milliseconds interval);
 
     void refreshDevices() override;
     void startEngine() override;
@@ -63,8 +70,16 @@ public:
 
 private:
     // A hardware change reported: restart (continuing a take as a new one)
-    // when what runs no longer matches, stop when the input is gone.
+    // when what runs no longer matches, stop when the input is gone; while
+    // waiting for the interface, look for it.
     void deviceChanged();
+    // The interface in use went away (or stopped delivering): every file
+    // closed, then wait for it to come back, to continue a take as a new one.
+    void interfaceLost();
+    // Waiting: the interface in use, or (none chosen yet) any, when it is
+    // there, is started; a take cut off by its loss goes on as a new take.
+    void lookForInterface();
+    void stopCapture();
     void rollFiles();
     // After a failure report or a roll: the take may have ended.
     void showTakeStatus(const Status& status);
@@ -82,4 +97,9 @@ private:
     DeviceSession session;
     QObject* timer = nullptr;
     std::vector<float> peaks;  // the tick's copy
+    QTimer* retry;  // runs while an interface is waited for
+    std::optional<QString> resumeIn;  // the day folder of a take to go on with
+    QString recovered;  // what the start-up repaired, said with the next start
+    std::uint64_t buffersSeen = 0;    // at the last tick that saw the count move
+    Clock::SteadyTime lastBuffer{};  // when that was
 };

@@ -28,7 +28,7 @@ std::shared_ptr<JackClient> JackClient::open(const char* name, JackSystem& syste
         [](jack_status_t, const char*, void* self) {
             auto* client = static_cast<JackClient*>(self);
             client->running.store(false);
-            client->system.serverShutDown();
+            client->system.serverShutDown(client->epoch);
         },
         c.get());
     if (const int code = jack_activate(handle)) {
@@ -44,6 +44,10 @@ JackClient::JackClient(jack_client_t* handle, JackSystem& s)
       system(s),
       epoch(s.shutdowns()),
       hz(static_cast<double>(jack_get_sample_rate(handle))) {}
+
+bool JackClient::alive() const {
+    return running.load() && system.shutdowns() == epoch;
+}
 
 JackClient::~JackClient() {
     detachInputs();

@@ -44,8 +44,9 @@ public:
 
     double rate() const { return hz; }
     int inputCount() const { return inputChannels; }
-    // Any thread: false once the server went away under this client.
-    bool alive() const { return running.load(); }
+    // Any thread: false once the server went away under this client, or
+    // under any client opened with or after it.
+    bool alive() const;
     std::uint64_t xruns() const { return xrunCount.load(std::memory_order_relaxed); }
 
 private:

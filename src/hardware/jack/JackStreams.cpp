@@ -27,6 +27,10 @@ std::uint64_t JackCapture::xruns() const {
     return owner->xruns();
 }
 
+bool JackCapture::alive() const {
+    return owner->alive();
+}
+
 std::unique_ptr<JackPlayback> JackPlayback::open(std::shared_ptr<JackClient> client,
                                                  const QStringList& targets, int channels,
                                                  PullFn pull, void* user, JackSystem& system,

@@ -21,6 +21,7 @@ public:
     int channels() const override;
     double rate() const override;
     std::uint64_t xruns() const override;
+    bool alive() const override;
 
 private:
     explicit JackCapture(std::shared_ptr<JackClient> c) : owner(std::move(c)) {}

@@ -23,8 +23,9 @@ void onClient(const char*, int, void* self) {
 void onPort(jack_port_id_t, int, void* self) {
     static_cast<JackSystem*>(self)->post(AudioChange::configuration);
 }
-void onShutdown(jack_status_t, const char*, void* self) {
-    static_cast<JackSystem*>(self)->serverShutDown();
+void onShutdown(jack_status_t, const char*, void* tag) {
+    const auto* t = static_cast<const std::pair<JackSystem*, std::uint64_t>*>(tag);
+    t->first->serverShutDown(t->second);
 }
 
 QString shortName(const QString& port) {
@@ -84,27 +85,27 @@ JackSystem::JackSystem() {
 }
 
 JackSystem::~JackSystem() {
-    if (client && !gone.load()) jack_client_close(client);
+    if (client && clientEpoch == shutdowns()) jack_client_close(client);
 }
 
-void JackSystem::serverShutDown() {
-    shutdownCount.fetch_add(1);
-    gone.store(true);
-    notify(AudioChange::shutdown);
+void JackSystem::serverShutDown(std::uint64_t epoch) {
+    if (shutdownCount.compare_exchange_strong(epoch, epoch + 1)) notify(AudioChange::shutdown);
 }
 
 jack_client_t* JackSystem::control() {
-    if (client && gone.exchange(false)) {
+    if (client && clientEpoch != shutdowns()) {
         client = nullptr;  // a client of a dead server cannot even be closed safely
     }
     if (client) return client;
     jack_status_t status{};
+    clientEpoch = shutdowns();
     client = jack_client_open("tessaly-devices", JackNoStartServer, &status);
     if (!client) return nullptr;
+    tags.push_back(std::make_unique<std::pair<JackSystem*, std::uint64_t>>(this, clientEpoch));
     jack_set_sample_rate_callback(client, onRate, this);
     jack_set_client_registration_callback(client, onClient, this);
     jack_set_port_registration_callback(client, onPort, this);
-    jack_on_info_shutdown(client, onShutdown, this);
+    jack_on_info_shutdown(client, onShutdown, tags.back().get());
     if (jack_activate(client) != 0) {
         jack_client_close(client);
         client = nullptr;

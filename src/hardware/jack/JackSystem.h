@@ -38,8 +38,10 @@ public:
 
     // Notifications from JACK's own threads; they only write to the dispatcher's pipe.
     void post(AudioChange change) { notify(change); }
-    void serverShutDown();
-    // Any thread: shutdowns seen so far. A client opened before the last one
+    // A client opened at `epoch` heard its server end. Only the first notice
+    // of a server counts: a late one from an older client changes nothing.
+    void serverShutDown(std::uint64_t epoch);
+    // Any thread: servers lost so far. A client opened before the last loss
     // belongs to a dead server, even if its own notice has not come yet.
     std::uint64_t shutdowns() const { return shutdownCount.load(); }
 
@@ -56,7 +58,11 @@ private:
     std::uint32_t idFor(const QString& client);
 
     jack_client_t* client = nullptr;
-    std::atomic<bool> gone{false};  // the server shut down under the control client
+    std::uint64_t clientEpoch = 0;  // the shutdown count when it opened
+    // What each control client's shutdown notice is given: this system and
+    // that client's epoch. Kept as long as the system, since a client of a
+    // dead server is never closed.
+    std::vector<std::unique_ptr<std::pair<JackSystem*, std::uint64_t>>> tags;
     std::atomic<std::uint64_t> shutdownCount{0};
     std::map<QString, std::uint32_t> ids;     // client name → id, stable while we run
     std::weak_ptr<JackClient> captureClient;  // the headphones join it while it lives

@@ -1,0 +1,72 @@
+#include "recording/OpenTakeMark.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+std::atomic<int> made{0};
+
+void syncDirectory(const QString& dir) {
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+bool writeAll(int fd, const QByteArray& bytes) {
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+QString OpenTakeMark::folder() {
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!QDir::isAbsolutePath(state)) state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/Tessaly");
+}
+
+std::unique_ptr<OpenTakeMark> OpenTakeMark::create(const QString& takeFolder) {
+    const QString dir = folder();
+    QDir().mkpath(dir);
+    const QString base = dir + QStringLiteral("/%1-%2-%3")
+                                   .arg(QDateTime::currentMSecsSinceEpoch())
+                                   .arg(::getpid())
+                                   .arg(made.fetch_add(1));
+    const QByteArray making = QFile::encodeName(base + QStringLiteral(".making"));
+    const QString path = base + QLatin1String(suffix);
+    const int fd = ::open(making.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    bool ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 &&
+              writeAll(fd, takeFolder.toUtf8() + '\n') && ::fdatasync(fd) == 0 &&
+              ::rename(making.constData(), QFile::encodeName(path).constData()) == 0;
+    if (!ok) {
+        qWarning().noquote() << QStringLiteral("open take: cannot mark %1 in %2: %3")
+                                    .arg(takeFolder, dir, QString::fromLocal8Bit(strerror(errno)));
+        if (fd >= 0) {
+            ::unlink(making.constData());
+            ::close(fd);
+        }
+        return nullptr;
+    }
+    syncDirectory(dir);
+    return std::unique_ptr<OpenTakeMark>(new OpenTakeMark(path, fd));
+}
+
+OpenTakeMark::~OpenTakeMark() {
+    ::unlink(QFile::encodeName(path).constData());
+    ::close(fd);  // the lock goes with the last descriptor
+}
