@@ -52,7 +52,7 @@ private:
     BlockQueue& blocks;
     TripleBuffer<AudioControls> controls;
     PeakMeters peakMeters;
-    RingBuffer ring{kNominalRate};  // one second at the nominal rate
+    RingBuffer ring{kNominalRate};            // one second at the nominal rate
     std::atomic<std::uint64_t> processed{0};  // written by the audio thread only
 
     // Audio thread only.

@@ -50,8 +50,8 @@ std::unique_ptr<OpenTakeMark> OpenTakeMark::create(const QString& takeFolder) {
     const QByteArray making = QFile::encodeName(base + QStringLiteral(".making"));
     const QString path = base + QLatin1String(suffix);
     const int fd = ::open(making.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    bool ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 &&
-              writeAll(fd, takeFolder.toUtf8() + '\n') && ::fdatasync(fd) == 0 &&
+    bool ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 && writeAll(fd, takeFolder.toUtf8() + '\n') &&
+              ::fdatasync(fd) == 0 &&
               ::rename(making.constData(), QFile::encodeName(path).constData()) == 0;
     if (!ok) {
         qWarning().noquote() << QStringLiteral("open take: cannot mark %1 in %2: %3")

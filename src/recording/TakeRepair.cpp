@@ -55,13 +55,12 @@ TakeRepair::Outcome repairOpen(int fd) {
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return Outcome::foreign;
     const auto size = static_cast<std::uint64_t>(st.st_size);
     if (size < kHeader) return Outcome::tooShort;
-    if (::pread(fd, h.data(), kHeader, 0) != static_cast<ssize_t>(kHeader))
-        return Outcome::foreign;
+    if (::pread(fd, h.data(), kHeader, 0) != static_cast<ssize_t>(kHeader)) return Outcome::foreign;
     const std::uint32_t frame = frameBytesOf(h);
     if (frame == 0) return Outcome::foreign;
     const std::uint64_t data = (size - kHeader) / frame * frame;
-    const bool exact = le(&h[650], 4) == data && le(&h[4], 4) == data + kHeader - 8 &&
-                       size == kHeader + data;
+    const bool exact =
+        le(&h[650], 4) == data && le(&h[4], 4) == data + kHeader - 8 && size == kHeader + data;
     // Space reserved ahead of a file that was never closed shows as blocks past its end.
     const bool reserved = static_cast<std::uint64_t>(st.st_blocks) * 512 > size + 2 * 4096;
     if (exact && !reserved) return Outcome::exact;
@@ -110,8 +109,8 @@ std::vector<TakeRepair::Take> TakeRepair::recoverOpenTakes(const QString& marker
         const QString folder = QString::fromUtf8(marker.readAll()).trimmed();
         marker.close();
         if (!QFileInfo(folder).isDir()) {
-            qInfo().noquote() << QStringLiteral("recovery: %1 is not reachable now; kept for later")
-                                     .arg(folder);
+            qInfo().noquote()
+                << QStringLiteral("recovery: %1 is not reachable now; kept for later").arg(folder);
             ::close(fd);
             continue;
         }
@@ -123,10 +122,11 @@ std::vector<TakeRepair::Take> TakeRepair::recoverOpenTakes(const QString& marker
             if (o == Outcome::tooShort || o == Outcome::foreign)
                 take.leftAlone << wav + QStringLiteral(" (") + QLatin1String(why(o)) + u')';
         }
-        qInfo().noquote() << QStringLiteral("recovery: %1: %2 files repaired").arg(folder).arg(take.repaired) +
-                                 (take.leftAlone.isEmpty()
-                                      ? QString()
-                                      : QStringLiteral("; left alone: ") + take.leftAlone.join(QStringLiteral(", ")));
+        qInfo().noquote()
+            << QStringLiteral("recovery: %1: %2 files repaired").arg(folder).arg(take.repaired) +
+                   (take.leftAlone.isEmpty() ? QString()
+                                             : QStringLiteral("; left alone: ") +
+                                                   take.leftAlone.join(QStringLiteral(", ")));
         ::unlink(path.constData());
         ::close(fd);
         takes.push_back(std::move(take));

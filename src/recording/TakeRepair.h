@@ -22,7 +22,7 @@ Outcome repairFile(const std::filesystem::path& file);
 
 struct Take {
     QString folder;
-    int repaired = 0;      // files whose sizes were made exact
+    int repaired = 0;       // files whose sizes were made exact
     QStringList leftAlone;  // "name (why)"
 };
 // Main thread, before capture starts: every take whose marker in `markers`

@@ -165,8 +165,10 @@ void RoomEngine::deviceChanged() {
     const QString day = QFileInfo(recordingFolder_).path();
     startEngine();
     if (wasRecording) {
-        if (running_) record();
-        else resumeIn = day;  // it went away meanwhile: on when it is back
+        if (running_)
+            record();
+        else
+            resumeIn = day;  // it went away meanwhile: on when it is back
         setStatus(status_.then(QString(),
                                Status::ok(QStringLiteral(
                                    "  — interface changed; recording continued as a new take"))));
@@ -204,8 +206,9 @@ void RoomEngine::lookForInterface() {
     if (!take) return;
     record(*take);
     if (recording_) {
-        setStatus(status_.then(QString(), Status::ok(QStringLiteral(
-                                              " · recording resumed after the interface came back"))));
+        setStatus(status_.then(
+            QString(),
+            Status::ok(QStringLiteral(" · recording resumed after the interface came back"))));
     }
 }
 

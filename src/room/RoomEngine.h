@@ -96,10 +96,10 @@ private:
     std::unique_ptr<HeadphoneFeed> feed;  // held by the headphone callback
     DeviceSession session;
     QObject* timer = nullptr;
-    std::vector<float> peaks;  // the tick's copy
-    QTimer* retry;  // runs while an interface is waited for
+    std::vector<float> peaks;         // the tick's copy
+    QTimer* retry;                    // runs while an interface is waited for
     std::optional<QString> resumeIn;  // the day folder of a take to go on with
-    QString recovered;  // what the start-up repaired, said with the next start
+    QString recovered;                // what the start-up repaired, said with the next start
     std::uint64_t buffersSeen = 0;    // at the last tick that saw the count move
-    Clock::SteadyTime lastBuffer{};  // when that was
+    Clock::SteadyTime lastBuffer{};   // when that was
 };

@@ -30,6 +30,10 @@ public:
         bool realTime = true;
         // The device's name; it says that it is simulated.
         QString name = QStringLiteral("Tessaly Demo Interface (simulated)");
+        // Every input carries its frame number plus its index, modulo 32768,
+        // as the top 15 bits of its 24-bit samples: a file then tells which
+        // frames it holds.
+        bool counting = false;
     };
     static constexpr std::uint32_t deviceId = 1;
     static constexpr int bufferFrames = 256;

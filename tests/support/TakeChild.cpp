@@ -1,0 +1,48 @@
+// A recorder on the stepped, counting demo interface that is killed
+// (SIGKILL) at a named moment of its take: "created" (just after the files
+// are made), "written" (5.95 s in, between two header rewrites, with data
+// written since the last) or "roll"
+// (when the first file of the next hour's set appears). Arguments: the
+// recording root and the moment.
+#include <signal.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QThread>
+#include <thread>
+
+#include "hardware/demo/DemoSystem.h"
+#include "room/RoomEngine.h"
+#include "support/ManualClock.h"
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc != 3) return 2;
+    auto* demo = new DemoSystem({20, 20, 48000, false, "Demo", true});
+    AudioSystem::install(std::unique_ptr<DemoSystem>(demo));
+    ManualClock clock;
+    RoomEngine engine(clock);
+    engine.setRoot(argv[1]);
+    engine.refreshDevices();
+    engine.startEngine();
+    engine.record();
+    const std::string moment = argv[2];
+    if (moment == "created") ::raise(SIGKILL);
+    for (int b = 0; b < 1115; ++b) {
+        demo->step(1);
+        clock.advance(DemoSystem::bufferFrames / 48000.0);
+    }
+    QThread::msleep(300);  // the file thread writes what it was given
+    if (moment == "written") ::raise(SIGKILL);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(watch, engine.recordingFolder().toUtf8().constData(), IN_CREATE);
+    std::thread killer([watch] {
+        char event[4096];
+        if (::read(watch, event, sizeof event) > 0) ::raise(SIGKILL);
+    });
+    clock.advance(3600);
+    engine.tick();
+    killer.join();
+    return 1;  // not killed
+}
