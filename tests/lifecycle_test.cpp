@@ -2,6 +2,7 @@
 #include <numeric>
 
 #include "hardware/AudioDevices.h"
+#include "hardware/demo/DemoSystem.h"
 #include "support/RecordingFixture.h"
 
 static QString uids(const QList<AudioDev>& list) {
@@ -113,6 +114,49 @@ TEST_F(Lifecycle, ChangesFollowTheHardwareAfterTheGuard) {
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
     EXPECT_FALSE(engine.recording());
     EXPECT_EQ(engine.status(), "Audio interface disconnected");
+    audio->list = {{2, "Laptop Mic", "mic", 2, 0}};  // not the one in use: not taken instead
+    audio->change(AudioChange::configuration);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(!engine.running() && engine.inputUID() == "uid-1");
+}
+
+// Unplugged mid-take: every file closed exact; plugged back, the take goes
+// on as the next one in its day folder. A loss is never ignored, not even
+// just after a start; a stop asked meanwhile ends the take for good; a
+// capture silent for 2 s is a loss too.
+TEST_F(Lifecycle, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
+    auto* demo = new DemoSystem({4, 2, 48000, false});
+    AudioSystem::install(std::unique_ptr<DemoSystem>(demo));
+    engine.setRetryInterval(std::chrono::milliseconds(10));
+    engine.refreshDevices();
+    engine.startEngine();
+    const QString chosen = root.path() + "/Chosen";
+    engine.record(chosen);
+    demo->step(50);
+    demo->unplug();
+    ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
+    EXPECT_EQ(engine.status(), "Audio interface disconnected");
+    expectExactHeaders(engine.recordingFolder().toStdString());
+    demo->plugIn();
+    ASSERT_TRUE(waitFor([&] { return engine.recording(); }));
+    EXPECT_EQ(engine.recordingFolder(), chosen + "/Recording 2 - 2.15 PM");
+    EXPECT_EQ(engine.status(),
+              "Tessaly Demo Interface (simulated) — 4 inputs at 48 kHz · "
+              "headphones: Tessaly Demo Interface (simulated) · recording "
+              "resumed after the interface came back");
+    demo->unplug();
+    ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
+    engine.stopRecording();
+    demo->plugIn();
+    ASSERT_TRUE(waitFor([&] { return engine.running(); }));
+    EXPECT_FALSE(engine.recording());
+    engine.record();
+    demo->step(1);
+    engine.tick();
+    clock.advance(2.0);
+    engine.tick();
+    EXPECT_EQ(engine.status(), "Audio interface disconnected");
+    AudioSystem::install(nullptr);
 }
 
 // The tone replaces the headphone feed for the rate times the seconds,

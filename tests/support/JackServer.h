@@ -14,15 +14,31 @@
 // so every test server has the same name and those tests take turns.
 class JackServer {
 public:
-    explicit JackServer(int rate, const QString& name = QStringLiteral("tessaly-test")) {
+    explicit JackServer(int rate, const QString& name = QStringLiteral("tessaly-test"))
+        : args{"--no-realtime",
+               "-n",
+               name,
+               "-d",
+               "dummy",
+               "-r",
+               QString::number(rate),
+               "-C",
+               "20",
+               "-P",
+               "20",
+               "-p",
+               "256"} {
         qputenv("JACK_DEFAULT_SERVER", name.toUtf8());
         qputenv("JACK_NO_AUDIO_RESERVATION", "1");
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         server.setStandardOutputFile(QProcess::nullDevice());
         // A server whose test process was killed (a timeout) must not outlive it.
         server.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        server.start("jackd", {"--no-realtime", "-n", name, "-d", "dummy", "-r",
-                               QString::number(rate), "-C", "20", "-P", "20", "-p", "256"});
+        start();
+    }
+    // Starts it (again), and waits until it answers.
+    void start() {
+        server.start("jackd", args);
         server.waitForStarted();
         for (int i = 0; i < 100 && !up(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -41,5 +57,6 @@ public:
     }
 
 private:
+    const QStringList args;
     QProcess server;
 };
