@@ -75,7 +75,7 @@ TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
     EXPECT_TRUE(waitFor([&] { return engine.running(); }));
 }
 
-TEST(JackNames, TheAlsaCardBehindAnAliasAndNoServer) {
+TEST(JackNames, TheAlsaCardBehindAnAlias) {
     const QString cards =
         " 0 [PCH            ]: HDA-Intel - HDA Intel PCH\n"
         " 2 [USB            ]: USB-Audio - Scarlett 18i20 USB\n"
@@ -84,10 +84,4 @@ TEST(JackNames, TheAlsaCardBehindAnAliasAndNoServer) {
     EXPECT_EQ(alsaCardName("alsa_pcm:hw:2,0:out1", cards), "Scarlett 18i20 USB");
     EXPECT_EQ(alsaCardName("dummy_pcm:dummy:out1", cards), "");
     EXPECT_EQ(alsaCardName("alsa_pcm:hw:7:out1", cards), "");
-    qputenv("JACK_DEFAULT_SERVER", "tessaly-test-no-such-server");
-    JackSystem jack;  // no server: no devices
-    EXPECT_TRUE(jack.devices().isEmpty());
-    CaptureError error;
-    EXPECT_FALSE(jack.openCapture(1, nullptr, nullptr, error));
-    EXPECT_EQ(error.description(), "find device failed (-1)");
 }

@@ -109,23 +109,20 @@ TEST_F(Lifecycle, ChangesFollowTheHardwareAfterTheGuard) {
     audio->change(AudioChange::configuration);  // nothing changed: nothing happens
     QCoreApplication::processEvents();
     EXPECT_EQ(engine.folderName(), "Recording 2 - 2.15 PM");
-    audio->list.clear();  // the interface gone: stopped and said
+    audio->list = {{2, "Laptop Mic", "mic", 2, 0}};  // gone: another one is not taken instead
     audio->change(AudioChange::configuration);
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
-    EXPECT_FALSE(engine.recording());
-    EXPECT_EQ(engine.status(), "Audio interface disconnected");
-    audio->list = {{2, "Laptop Mic", "mic", 2, 0}};  // not the one in use: not taken instead
     audio->change(AudioChange::configuration);
     QCoreApplication::processEvents();
     EXPECT_TRUE(!engine.running() && engine.inputUID() == "uid-1");
 }
 
 // Unplugged mid-take: every file closed exact; plugged back, the take goes
-// on as the next one in its day folder. A loss is never ignored, not even
-// just after a start; a stop asked meanwhile ends the take for good; a
-// capture silent for 2 s is a loss too.
+// on as the next one in its day folder once audio arrives. A loss is never
+// ignored, not even just after a start; a stop asked meanwhile ends the take
+// for good; a capture silent for 2 s is a loss too.
 TEST_F(Lifecycle, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
-    auto* demo = new DemoSystem({4, 2, 48000, false});
+    auto* demo = new DemoSystem({4, 2, 48000, false, "Box"});
     AudioSystem::install(std::unique_ptr<DemoSystem>(demo));
     engine.setRetryInterval(std::chrono::milliseconds(10));
     engine.refreshDevices();
@@ -138,21 +135,24 @@ TEST_F(Lifecycle, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
     EXPECT_EQ(engine.status(), "Audio interface disconnected");
     expectExactHeaders(engine.recordingFolder().toStdString());
     demo->plugIn();
-    ASSERT_TRUE(waitFor([&] { return engine.recording(); }));
+    ASSERT_TRUE(waitFor([&] { return engine.running(); }));
+    engine.tick();
+    EXPECT_FALSE(engine.recording());  // nothing came yet
+    demo->step(1);
+    engine.tick();
     EXPECT_EQ(engine.recordingFolder(), chosen + "/Recording 2 - 2.15 PM");
     EXPECT_EQ(engine.status(),
-              "Tessaly Demo Interface (simulated) — 4 inputs at 48 kHz · "
-              "headphones: Tessaly Demo Interface (simulated) · recording "
-              "resumed after the interface came back");
+              "Box — 4 inputs at 48 kHz · headphones: Box · recording resumed "
+              "after the interface came back");
     demo->unplug();
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
     engine.stopRecording();
     demo->plugIn();
     ASSERT_TRUE(waitFor([&] { return engine.running(); }));
-    EXPECT_FALSE(engine.recording());
-    engine.record();
     demo->step(1);
     engine.tick();
+    EXPECT_FALSE(engine.recording());
+    engine.record();
     clock.advance(2.0);
     engine.tick();
     EXPECT_EQ(engine.status(), "Audio interface disconnected");

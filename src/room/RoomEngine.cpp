@@ -1,5 +1,6 @@
 #include "room/RoomEngine.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QTimer>
 #include <algorithm>
@@ -176,10 +177,11 @@ void RoomEngine::deviceChanged() {
 }
 
 void RoomEngine::interfaceLost() {
-    const bool wasRecording = recording_;
+    if (recording_) resumeIn = QFileInfo(recordingFolder_).path();
+    qInfo().noquote()
+        << QStringLiteral("interface: %1 lost; waiting for it to come back").arg(inputUID_);
     stopCapture();
     setStatus(DeviceSession::disconnected());
-    if (wasRecording) resumeIn = QFileInfo(recordingFolder_).path();
     retry->start();
 }
 
@@ -197,19 +199,20 @@ void RoomEngine::lookForInterface() {
     assign(inputs_, d.inputs);
     assign(outputs_, d.outputs);
     if (!AudioDevices::find(inputUID_)) return;
-    const std::optional<QString> take = std::exchange(resumeIn, std::nullopt);
     startEngine();
-    if (!running_) {
-        resumeIn = take;
-        return;
-    }
-    if (!take) return;
-    record(*take);
-    if (recording_) {
-        setStatus(status_.then(
-            QString(),
-            Status::ok(QStringLiteral(" · recording resumed after the interface came back"))));
-    }
+    // A take that was cut off goes on once audio arrives (tick): an interface
+    // that is listed but delivers nothing makes no empty takes.
+    buffersSeen = processor.buffersProcessed();
+    lastBuffer = clock.ticks();
+}
+
+void RoomEngine::resumeTake() {
+    record(*std::exchange(resumeIn, std::nullopt));
+    if (!recording_) return;
+    qInfo().noquote() << QStringLiteral("interface: back; recording goes on in ") +
+                             recordingFolder_;
+    setStatus(status_.then(QString(), Status::ok(QStringLiteral(
+                                          " · recording resumed after the interface came back"))));
 }
 
 void RoomEngine::selectInput(const QString& uid) {
@@ -256,6 +259,7 @@ void RoomEngine::testTone(double seconds) {
 
 void RoomEngine::record(const std::optional<QString>& dayFolder) {
     if (!running_ || recording_) return;
+    resumeIn.reset();  // whoever starts a take, a cut-off one is not taken up after it
     const Status status = recorder.start(rootPath_, dayFolder, armedInputs(), hwRate_);
     assign(recordingFolder_, recorder.folder());
     assign(folderName_, QDir(recorder.folder()).dirName());
@@ -347,15 +351,18 @@ void RoomEngine::tick() {
     Q_EMIT changed();
     assign(mixPeak_, decayed(mix, mixPeak_));
 
-    if (!recording_) return;
+    // A take, or a take waiting to go on, needs audio to keep coming.
+    if (!running_ || (!recording_ && !resumeIn)) return;
     const Clock::SteadyTime now = clock.ticks();
     if (const std::uint64_t seen = processor.buffersProcessed(); seen != buffersSeen) {
         buffersSeen = seen;
         lastBuffer = now;
+        if (!recording_) resumeTake();
     } else if (secondsBetween(lastBuffer, now) >= kSilentCapture) {
         interfaceLost();
         return;
     }
+    if (!recording_) return;
     assign(elapsed_, recorder.elapsed());
     if (const auto lost = recorder.newDrops()) setStatus(*lost);
     if (recorder.rollDue(hwRate_)) rollFiles();

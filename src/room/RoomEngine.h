@@ -59,7 +59,8 @@ public:
     void testTone(double seconds = 0.7) override;
     void setLinkConnected(bool connected) override;
 
-    // Every 0.05 s: meters, headphone label, elapsed time, lost blocks, and
+    // Every 0.05 s: meters, headphone label, elapsed time, lost blocks, a
+    // capture that fell silent, a cut-off take to go on with, and
     // a new set of files when the current one is due.
     void tick();
 
@@ -79,6 +80,7 @@ private:
     // Waiting: the interface in use, or (none chosen yet) any, when it is
     // there, is started; a take cut off by its loss goes on as a new take.
     void lookForInterface();
+    void resumeTake();
     void stopCapture();
     void rollFiles();
     // After a failure report or a roll: the take may have ended.

@@ -43,6 +43,12 @@ inline SndRead readWithSndfile(const std::string& path) {
     return r;
 }
 
+// Whether a file's header describes exactly the whole frames it holds.
+inline bool exactHeader(const std::vector<std::uint8_t>& b) {
+    return b.size() >= 654 && le32(b, 650) == b.size() - 654 && le32(b, 4) == b.size() - 8 &&
+           le32(b, 650) % (3 * b[632]) == 0;
+}
+
 // Every .wav file in `folder` has header sizes that match its length exactly
 // (and, `withAudio`, some audio); checked with GoogleTest expectations.
 // Returns how many files there were.
@@ -55,9 +61,7 @@ inline int expectExactHeaders(const std::string& folder, bool withAudio = true) 
         const auto bytes = readBytes(entry.path().string());
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(!withAudio || bytes.size() > 654u) << name;
-        EXPECT_EQ(le32(bytes, 650), bytes.size() - 654) << name;
-        EXPECT_EQ(le32(bytes, 650) % (3 * bytes.at(632)), 0u) << name << ": whole frames";
-        EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << name;
+        EXPECT_TRUE(exactHeader(bytes)) << name;
     }
     EXPECT_GT(files, 0) << folder;
     return files;
