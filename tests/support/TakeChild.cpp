@@ -1,9 +1,7 @@
-// A recorder on the stepped, counting demo interface that is killed
-// (SIGKILL) at a named moment of its take: "created" (just after the files
-// are made), "written" (5.95 s in, between two header rewrites, with data
-// written since the last) or "roll"
-// (when the first file of the next hour's set appears). Arguments: the
-// recording root and the moment.
+// A recorder on the stepped, counting demo interface, killed (SIGKILL) at a
+// named moment of its take: "created" (its files just made), "written"
+// (5.95 s in: data written since the last header rewrite) or "roll" (as the
+// first file of the next hour's set appears). Arguments: root, moment.
 #include <signal.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -18,7 +16,6 @@
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc != 3) return 2;
     auto* demo = new DemoSystem({20, 20, 48000, false, "Demo", true});
     AudioSystem::install(std::unique_ptr<DemoSystem>(demo));
     ManualClock clock;
@@ -29,10 +26,7 @@ int main(int argc, char** argv) {
     engine.record();
     const std::string moment = argv[2];
     if (moment == "created") ::raise(SIGKILL);
-    for (int b = 0; b < 1115; ++b) {
-        demo->step(1);
-        clock.advance(DemoSystem::bufferFrames / 48000.0);
-    }
+    for (int b = 0; b < 1115; ++b, clock.advance(DemoSystem::bufferFrames / 48000.0)) demo->step(1);
     QThread::msleep(300);  // the file thread writes what it was given
     if (moment == "written") ::raise(SIGKILL);
     const int watch = inotify_init1(IN_CLOEXEC);
@@ -44,5 +38,4 @@ int main(int argc, char** argv) {
     clock.advance(3600);
     engine.tick();
     killer.join();
-    return 1;  // not killed
 }
