@@ -18,6 +18,7 @@
 #include "app/SelfTest.h"
 #include "hardware/Permission.h"
 #include "hardware/demo/DemoSystem.h"
+#include "recording/TakeRepair.h"
 #include "support/ControlRoom.h"
 #include "support/RecordingFixture.h"
 
@@ -202,4 +203,59 @@ TEST_F(QuitRule, AskingBeforeStoppingATake) {
     engine.startEngine();
     EXPECT_TRUE(window.requestQuit());  // not recording: no question
     EXPECT_FALSE(engine.running());
+}
+
+// Here rather than with the recording tests: ThreadSanitizer, which runs
+// those, reports false races in a process that forks while its threads run.
+using Crash = RecordingTest;
+
+// A recorder killed at named moments of its take, and files cut as a power
+// cut leaves them: the next start makes every file describe its whole
+// frames, each sample the interface's own for its frame, and says so; a
+// second start finds nothing to do; a take still being written is left alone.
+TEST_F(Crash, TakesCutOffAreRepairedAtTheNextStart) {
+    for (const QString moment : {"created", "written", "roll"})
+        EXPECT_EQ(QProcess::execute(TESSALY_TAKE_CHILD, {root.path() + "/" + moment, moment}), -1);
+    const QString written = root.path() + "/written/Dec 5/Recording 1 - 2.15 PM/Sine ";
+    const QString tail = " Hz - Dec 5 - 2.15.07 PM.wav";
+    ASSERT_TRUE(QFile::resize(written + "110" + tail, 654 + 3 * 1000 + 2));  // mid-frame
+    ASSERT_TRUE(QFile::resize(written + "131" + tail, 300));  // inside the header: left alone
+    // A take this process still writes, with a stale file: left alone too.
+    const QString copy = root.path() + "/running/copy.wav";
+    QDir().mkpath(root.path() + "/running");
+    QFile::copy(written + "370" + tail, copy);
+    const auto mark = OpenTakeMark::create(root.path() + "/running");
+    std::map<QString, std::vector<std::uint8_t>> before;
+    int stale = 0;
+    for (QDirIterator it(root.path(), {"*.wav"}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString file = it.next();
+        before[file] = readBytes(file.toStdString());
+        stale += before[file].size() >= 654 && !exactHeader(before[file]) && file != copy;
+    }
+    ASSERT_GT(stale, 4) << "the crash left every header exact: nothing to repair";
+    audio->list = {{1, "Box", "box", 1, 0}};
+    engine.boot();
+    ASSERT_TRUE(waitFor([&] { return engine.running(); }));
+    // Only the take killed between two header rewrites had files to repair.
+    EXPECT_EQ(engine.status().toStdString(), "Box — 1 inputs at 48 kHz · recovered " +
+                                                 std::to_string(stale) +
+                                                 " files of Recording 1 - 2.15 PM");
+    for (const auto& [name, bytes] : before) {
+        const auto now = readBytes(name.toStdString());
+        stale -= now != bytes;
+        if (bytes.size() < 654 || name == copy) {
+            EXPECT_EQ(now, bytes) << name.toStdString();
+            continue;
+        }
+        EXPECT_TRUE(exactHeader(now)) << name.toStdString();
+        EXPECT_TRUE(std::equal(now.begin() + 8, now.begin() + 650, bytes.begin() + 8) &&
+                    std::equal(now.begin() + 654, now.end(), bytes.begin() + 654));
+        for (std::size_t at = 654 + 3; now[632] == 1 && at < now.size(); at += 3)  // mono: a count
+            ASSERT_EQ(now[at + 2] << 8 | now[at + 1],
+                      ((now[at - 1] << 8 | now[at - 2]) + 1) % 32768)
+                << name.toStdString() << " @" << at;
+    }
+    EXPECT_EQ(stale, 0);
+    EXPECT_TRUE(TakeRepair::recoverOpenTakes(OpenTakeMark::folder()).empty());
 }
