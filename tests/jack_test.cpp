@@ -21,8 +21,7 @@ protected:
     JackServer server{48000};
 };
 
-// Open descriptors or threads of this process.
-static qsizetype entries(const char* dir) {
+static qsizetype entries(const char* dir) {  // open descriptors, or threads
     return QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size();
 }
 
@@ -68,6 +67,7 @@ TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
     EXPECT_LE(entries("/proc/self/fd"), fds + 4);
     EXPECT_LE(entries("/proc/self/task"), threads + 2);
     server.stop(SIGKILL);
+    ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
     engine.stopEngine();
     engine.startEngine();  // before the server: waits for it
     EXPECT_EQ(engine.status(), "No audio interface found — plug in the Scarlett");

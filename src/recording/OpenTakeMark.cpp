@@ -7,13 +7,14 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 
 namespace {
 
-std::atomic<int> made{0};
+std::atomic<int> marksMade{0};
 
 void syncDirectory(const QString& dir) {
     const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -46,18 +47,20 @@ std::unique_ptr<OpenTakeMark> OpenTakeMark::create(const QString& takeFolder) {
     const QString base = dir + QStringLiteral("/%1-%2-%3")
                                    .arg(QDateTime::currentMSecsSinceEpoch())
                                    .arg(::getpid())
-                                   .arg(made.fetch_add(1));
-    const QByteArray making = QFile::encodeName(base + QStringLiteral(".making"));
+                                   .arg(marksMade.fetch_add(1));
+    const QByteArray made = QFile::encodeName(base + QLatin1String(making));
     const QString path = base + QLatin1String(suffix);
-    const int fd = ::open(making.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    bool ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 && writeAll(fd, takeFolder.toUtf8() + '\n') &&
-              ::fdatasync(fd) == 0 &&
-              ::rename(making.constData(), QFile::encodeName(path).constData()) == 0;
+    const int fd = ::open(made.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    // The full path: the next start may run in another working folder.
+    const bool ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 &&
+                    writeAll(fd, QFileInfo(takeFolder).absoluteFilePath().toUtf8() + '\n') &&
+                    ::fdatasync(fd) == 0 &&
+                    ::rename(made.constData(), QFile::encodeName(path).constData()) == 0;
     if (!ok) {
         qWarning().noquote() << QStringLiteral("open take: cannot mark %1 in %2: %3")
                                     .arg(takeFolder, dir, QString::fromLocal8Bit(strerror(errno)));
         if (fd >= 0) {
-            ::unlink(making.constData());
+            ::unlink(made.constData());
             ::close(fd);
         }
         return nullptr;

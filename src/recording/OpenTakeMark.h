@@ -26,8 +26,9 @@ public:
 
     // Where markers are kept.
     static QString folder();
-    // A marker's file name ends so; a marker being made has another ending.
+    // A marker's file name ends so; a marker being made ends in `making`.
     static constexpr const char* suffix = ".take";
+    static constexpr const char* making = ".making";
 
 private:
     OpenTakeMark(QString file, int held) : path(std::move(file)), fd(held) {}

@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include "recording/OpenTakeMark.h"
@@ -67,20 +70,28 @@ TakeRepair::Outcome repairOpen(int fd) {
     const bool ok = (exact || (putU32(fd, data + kHeader - 8, 4) && putU32(fd, data, 650))) &&
                     ::ftruncate(fd, static_cast<off_t>(kHeader + data)) == 0 &&
                     ::fdatasync(fd) == 0;
-    if (!ok) return Outcome::foreign;
+    if (!ok) return Outcome::failed;
     return exact ? Outcome::exact : Outcome::repaired;
 }
 
 const char* why(TakeRepair::Outcome o) {
-    return o == TakeRepair::Outcome::tooShort ? "shorter than a header"
-                                              : "not a file of ours, or not writable";
+    switch (o) {
+        case TakeRepair::Outcome::tooShort:
+            return "shorter than a header";
+        case TakeRepair::Outcome::tooLarge:
+            return "larger than a header can describe";
+        case TakeRepair::Outcome::foreign:
+            return "not laid out as ours";
+        default:
+            return "could not be repaired; tried again at the next start";
+    }
 }
 
 }  // namespace
 
 TakeRepair::Outcome TakeRepair::repairFile(const std::filesystem::path& file) {
     const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return Outcome::foreign;
+    if (fd < 0) return errno == ELOOP ? Outcome::foreign : Outcome::failed;
     const Outcome outcome = repairOpen(fd);
     ::close(fd);
     return outcome;
@@ -90,36 +101,48 @@ std::vector<TakeRepair::Take> TakeRepair::recoverOpenTakes(const QString& marker
     std::vector<Take> takes;
     const QDir dir(markers);
     for (const QString& name : dir.entryList(QDir::Files)) {
+        const bool making = name.endsWith(QLatin1String(OpenTakeMark::making));
+        if (!making && !name.endsWith(QLatin1String(OpenTakeMark::suffix))) continue;
         const QByteArray path = QFile::encodeName(dir.filePath(name));
         const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
         if (fd < 0) continue;
-        // Held: a running Tessaly is still writing that take (or making its marker).
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
+        const auto release = qScopeGuard([fd] { ::close(fd); });
+        struct stat st {};
+        // Held: a running Tessaly is still writing that take. Unlinked: its
+        // take just ended cleanly.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0 || st.st_nlink == 0)
             continue;
-        }
-        if (!name.endsWith(QLatin1String(OpenTakeMark::suffix))) {
-            // A marker cut off while being made: its take has no file yet.
-            ::unlink(path.constData());
-            ::close(fd);
+        if (making) {
+            // Cut off while being made, before its take had a file; a fresh
+            // one may not be locked yet.
+            if (QFileInfo(dir.filePath(name)).lastModified().secsTo(QDateTime::currentDateTime()) >
+                60)
+                ::unlink(path.constData());
             continue;
         }
         QFile marker;
         marker.open(fd, QIODevice::ReadOnly);
         const QString folder = QString::fromUtf8(marker.readAll()).trimmed();
         marker.close();
+        if (!QDir::isAbsolutePath(folder)) {
+            qWarning().noquote() << QStringLiteral(
+                                        "recovery: dropping a marker that names no folder: ") +
+                                        name;
+            ::unlink(path.constData());
+            continue;
+        }
         if (!QFileInfo(folder).isDir()) {
             qInfo().noquote()
                 << QStringLiteral("recovery: %1 is not reachable now; kept for later").arg(folder);
-            ::close(fd);
             continue;
         }
-        Take take{folder, 0, {}};
+        Take take{folder, 0, {}, true};
         const QDir files(folder);
         for (const QString& wav : files.entryList({QStringLiteral("*.wav")}, QDir::Files)) {
             const Outcome o = repairFile(std::filesystem::path(files.filePath(wav).toStdString()));
             if (o == Outcome::repaired) ++take.repaired;
-            if (o == Outcome::tooShort || o == Outcome::foreign)
+            if (o == Outcome::failed) take.done = false;
+            if (o != Outcome::repaired && o != Outcome::exact)
                 take.leftAlone << wav + QStringLiteral(" (") + QLatin1String(why(o)) + u')';
         }
         qInfo().noquote()
@@ -127,8 +150,7 @@ std::vector<TakeRepair::Take> TakeRepair::recoverOpenTakes(const QString& marker
                    (take.leftAlone.isEmpty() ? QString()
                                              : QStringLiteral("; left alone: ") +
                                                    take.leftAlone.join(QStringLiteral(", ")));
-        ::unlink(path.constData());
-        ::close(fd);
+        if (take.done) ::unlink(path.constData());
         takes.push_back(std::move(take));
     }
     return takes;

@@ -16,7 +16,9 @@ enum class Outcome {
     exact,     // already described its whole frames: untouched
     repaired,  // sizes rewritten and/or a partial frame cut, on stable storage
     tooShort,  // shorter than our header: left alone
-    foreign,   // not our header layout (or unreadable): left alone
+    tooLarge,  // more than a header can describe: left alone
+    foreign,   // not our header layout: left alone
+    failed,    // ours, but it could not be read or written: tried again next time
 };
 Outcome repairFile(const std::filesystem::path& file);
 
@@ -24,11 +26,13 @@ struct Take {
     QString folder;
     int repaired = 0;       // files whose sizes were made exact
     QStringList leftAlone;  // "name (why)"
+    bool done = true;       // false: a file could not be repaired; its marker stays
 };
 // Main thread, before capture starts: every take whose marker in `markers`
 // is left behind and held by no running process, repaired, its marker
-// removed. A marker whose folder cannot be reached now is kept for later.
-// Each take is logged.
+// removed. A marker whose folder cannot be reached now, or with a file that
+// could not be written (a volume mounted read-only), is kept for a later
+// start. Each take is logged.
 std::vector<Take> recoverOpenTakes(const QString& markers);
 
 }  // namespace TakeRepair

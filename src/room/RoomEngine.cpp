@@ -126,6 +126,8 @@ void RoomEngine::startEngine() {
     const Status headphones =
         session.startHeadphones(input->headphones, format, &HeadphoneFeed::pull, feed.get());
     assign(running_, true);
+    buffersSeen = processor.buffersProcessed();  // audio is awaited from now on
+    lastBuffer = clock.ticks();
     Status started = DeviceSession::started(*input);
     if (!headphones.empty()) started = started.then(QStringLiteral(" · "), headphones);
     setStatus(started.then(QString(), Status::ok(std::exchange(recovered, QString()))));
@@ -163,17 +165,18 @@ void RoomEngine::deviceChanged() {
             break;
     }
     const bool wasRecording = recording_;
+    // The take goes on in its own day folder, one the Control Room chose included.
     const QString day = QFileInfo(recordingFolder_).path();
     startEngine();
-    if (wasRecording) {
-        if (running_)
-            record();
-        else
-            resumeIn = day;  // it went away meanwhile: on when it is back
-        setStatus(status_.then(QString(),
-                               Status::ok(QStringLiteral(
-                                   "  — interface changed; recording continued as a new take"))));
+    if (!wasRecording) return;
+    if (!running_) {
+        resumeIn = day;  // it went away meanwhile: on when it is back
+        return;
     }
+    record(day);
+    setStatus(status_.then(
+        QString(),
+        Status::ok(QStringLiteral("  — interface changed; recording continued as a new take"))));
 }
 
 void RoomEngine::interfaceLost() {
@@ -199,11 +202,9 @@ void RoomEngine::lookForInterface() {
     assign(inputs_, d.inputs);
     assign(outputs_, d.outputs);
     if (!AudioDevices::find(inputUID_)) return;
-    startEngine();
     // A take that was cut off goes on once audio arrives (tick): an interface
     // that is listed but delivers nothing makes no empty takes.
-    buffersSeen = processor.buffersProcessed();
-    lastBuffer = clock.ticks();
+    startEngine();
 }
 
 void RoomEngine::resumeTake() {

@@ -1,12 +1,12 @@
-// A recorder on the stepped, counting demo interface, killed (SIGKILL) at a
-// named moment of its take: "created" (its files just made), "written"
-// (5.95 s in: data written since the last header rewrite) or "roll" (as the
-// first file of the next hour's set appears). Arguments: root, moment.
+// A recorder on the stepped, counting demo interface, killed (SIGKILL) at
+// a moment of its take: "created" (its files just made), "written" (5.95 s
+// in: data since the last header rewrite) or "roll" (the next set begun).
 #include <signal.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QThread>
 #include <thread>
 
@@ -27,15 +27,22 @@ int main(int argc, char** argv) {
     const std::string moment = argv[2];
     if (moment == "created") ::raise(SIGKILL);
     for (int b = 0; b < 1115; ++b, clock.advance(DemoSystem::bufferFrames / 48000.0)) demo->step(1);
-    QThread::msleep(300);  // the file thread writes what it was given
+    auto bytes = [&] {  // until the file thread has written what it was given
+        qint64 n = 0;
+        for (const QFileInfo& f : QDir(engine.recordingFolder()).entryInfoList(QDir::Files))
+            n += f.size();
+        return n;
+    };
+    for (qint64 last = -1; bytes() != last; QThread::msleep(200)) last = bytes();
     if (moment == "written") ::raise(SIGKILL);
     const int watch = inotify_init1(IN_CLOEXEC);
     inotify_add_watch(watch, engine.recordingFolder().toUtf8().constData(), IN_CREATE);
-    std::thread killer([watch] {
+    std::thread([watch] {
         char event[4096];
         if (::read(watch, event, sizeof event) > 0) ::raise(SIGKILL);
-    });
+    }).detach();
     clock.advance(3600);
     engine.tick();
-    killer.join();
+    QThread::msleep(2000);
+    return 1;  // not killed: no new set began
 }

@@ -23,30 +23,23 @@ std::shared_ptr<JackClient> JackClient::open(const char* name, JackSystem& syste
             return 0;
         },
         c.get());
-    jack_on_info_shutdown(
-        handle,
-        [](jack_status_t, const char*, void* self) {
-            auto* client = static_cast<JackClient*>(self);
-            client->running.store(false);
-            client->system.serverShutDown(client->epoch);
-        },
-        c.get());
+    // Not the client itself: its notice may come after it is gone.
+    jack_on_info_shutdown(handle, &JackSystem::onShutdown, c->notice);
     if (const int code = jack_activate(handle)) {
         error = {QStringLiteral("activate"), code};
         return nullptr;
     }
-    c->running.store(true);
     return c;
 }
 
 JackClient::JackClient(jack_client_t* handle, JackSystem& s)
     : client(handle),
       system(s),
-      epoch(s.shutdowns()),
+      notice(s.notice()),
       hz(static_cast<double>(jack_get_sample_rate(handle))) {}
 
 bool JackClient::alive() const {
-    return running.load() && system.shutdowns() == epoch;
+    return !system.dead(*notice);
 }
 
 JackClient::~JackClient() {
@@ -54,9 +47,10 @@ JackClient::~JackClient() {
     detachOutputs();
     // A client whose server died is left alone: libjack crashes in both
     // jack_deactivate and jack_client_close on it, and its thread is gone.
-    if (system.shutdowns() != epoch) return;
+    if (system.dead(*notice)) return;
     jack_deactivate(client);  // no process callback runs after this
     jack_client_close(client);
+    system.closed(notice);
 }
 
 bool JackClient::registerPorts(const char* prefix, int count, unsigned long flags,
@@ -76,7 +70,7 @@ bool JackClient::registerPorts(const char* prefix, int count, unsigned long flag
 }
 
 void JackClient::unregister(const std::vector<jack_port_t*>& ports) {
-    if (system.shutdowns() != epoch) return;
+    if (system.dead(*notice)) return;
     for (jack_port_t* p : ports) jack_port_unregister(client, p);
 }
 

@@ -9,8 +9,7 @@
 
 #include "hardware/AudioSystem.h"
 #include "hardware/CallbackSlot.h"
-
-class JackSystem;
+#include "hardware/jack/JackSystem.h"
 
 // One of our JACK clients. Its process callback runs the capture side (input
 // ports handed to a render function) and then the headphone side (output
@@ -71,11 +70,10 @@ private:
 
     jack_client_t* const client;
     JackSystem& system;
-    const std::uint64_t epoch;  // the system's shutdown count when opened
+    JackSystem::Notice* const notice;  // what its shutdown notice is given
     double hz = 0.0;
     int inputChannels = 0;
     CallbackSlot<Inputs> inputs;
     CallbackSlot<Outputs> outputs;
-    std::atomic<bool> running{false};
     std::atomic<std::uint64_t> xrunCount{0};
 };

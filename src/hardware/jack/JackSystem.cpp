@@ -23,10 +23,6 @@ void onClient(const char*, int, void* self) {
 void onPort(jack_port_id_t, int, void* self) {
     static_cast<JackSystem*>(self)->post(AudioChange::configuration);
 }
-void onShutdown(jack_status_t, const char*, void* tag) {
-    const auto* t = static_cast<const std::pair<JackSystem*, std::uint64_t>*>(tag);
-    t->first->serverShutDown(t->second);
-}
 
 QString shortName(const QString& port) {
     return port.section(u':', 1);
@@ -85,29 +81,41 @@ JackSystem::JackSystem() {
 }
 
 JackSystem::~JackSystem() {
-    if (client && clientEpoch == shutdowns()) jack_client_close(client);
+    if (client && !dead(*clientNotice)) jack_client_close(client);
 }
 
-void JackSystem::serverShutDown(std::uint64_t epoch) {
-    if (shutdownCount.compare_exchange_strong(epoch, epoch + 1)) notify(AudioChange::shutdown);
+JackSystem::Notice* JackSystem::notice() {
+    return &notices.emplace_back(this, shutdownCount.load());
+}
+
+void JackSystem::closed(Notice* n) {
+    notices.remove_if([n](const Notice& each) { return &each == n; });
+}
+
+void JackSystem::onShutdown(jack_status_t, const char*, void* notice) {
+    auto* n = static_cast<Notice*>(notice);
+    n->heard.store(true);
+    std::uint64_t epoch = n->epoch;
+    if (n->system->shutdownCount.compare_exchange_strong(epoch, epoch + 1))
+        n->system->notify(AudioChange::shutdown);
 }
 
 jack_client_t* JackSystem::control() {
-    if (client && clientEpoch != shutdowns()) {
+    if (client && dead(*clientNotice)) {
         client = nullptr;  // a client of a dead server cannot even be closed safely
     }
     if (client) return client;
     jack_status_t status{};
-    clientEpoch = shutdowns();
     client = jack_client_open("tessaly-devices", JackNoStartServer, &status);
     if (!client) return nullptr;
-    tags.push_back(std::make_unique<std::pair<JackSystem*, std::uint64_t>>(this, clientEpoch));
+    clientNotice = notice();
     jack_set_sample_rate_callback(client, onRate, this);
     jack_set_client_registration_callback(client, onClient, this);
     jack_set_port_registration_callback(client, onPort, this);
-    jack_on_info_shutdown(client, onShutdown, tags.back().get());
+    jack_on_info_shutdown(client, onShutdown, clientNotice);
     if (jack_activate(client) != 0) {
         jack_client_close(client);
+        closed(clientNotice);
         client = nullptr;
     }
     return client;

@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <atomic>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -38,12 +39,24 @@ public:
 
     // Notifications from JACK's own threads; they only write to the dispatcher's pipe.
     void post(AudioChange change) { notify(change); }
-    // A client opened at `epoch` heard its server end. Only the first notice
-    // of a server counts: a late one from an older client changes nothing.
-    void serverShutDown(std::uint64_t epoch);
-    // Any thread: servers lost so far. A client opened before the last loss
-    // belongs to a dead server, even if its own notice has not come yet.
-    std::uint64_t shutdowns() const { return shutdownCount.load(); }
+    // What one client's shutdown notice is given. Kept until its client is
+    // closed; for the life of the system when its server died first, since
+    // that client is never closed and its notice may still come.
+    struct Notice {
+        JackSystem* system;
+        std::uint64_t epoch;  // the servers lost when its client opened
+        std::atomic<bool> heard{false};
+    };
+    // Main thread: one for a client just opened; and its client is closed.
+    Notice* notice();
+    void closed(Notice* notice);
+    // JACK's thread: a client heard its server end. Only the first notice of
+    // a server counts: a late one from an older client changes nothing.
+    static void onShutdown(jack_status_t, const char*, void* notice);
+    // Any thread: whether that client's server went away. A client opened
+    // before the last loss belongs to a dead server, even if its own notice
+    // has not come yet.
+    bool dead(const Notice& n) const { return n.heard.load() || shutdownCount.load() != n.epoch; }
 
 private:
     struct Device {
@@ -58,11 +71,8 @@ private:
     std::uint32_t idFor(const QString& client);
 
     jack_client_t* client = nullptr;
-    std::uint64_t clientEpoch = 0;  // the shutdown count when it opened
-    // What each control client's shutdown notice is given: this system and
-    // that client's epoch. Kept as long as the system, since a client of a
-    // dead server is never closed.
-    std::vector<std::unique_ptr<std::pair<JackSystem*, std::uint64_t>>> tags;
+    Notice* clientNotice = nullptr;
+    std::list<Notice> notices;  // a list: a notice never moves
     std::atomic<std::uint64_t> shutdownCount{0};
     std::map<QString, std::uint32_t> ids;     // client name → id, stable while we run
     std::weak_ptr<JackClient> captureClient;  // the headphones join it while it lives
