@@ -26,7 +26,7 @@
 class Program : public testing::Test {
 protected:
     Settings settings() const { return Settings(home.path() + "/config/Tessaly/Tessaly.conf"); }
-    QProcessEnvironment environment() const {
+    void launch(QProcess& p, const QStringList& args, const QString& program = TESSALY_BINARY) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const auto& [key, value] : {std::pair{"HOME", ""},
                                          {"XDG_CONFIG_HOME", "/config"},
@@ -36,10 +36,7 @@ protected:
             env.insert(key, home.path() + value);
         }
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        return env;
-    }
-    void launch(QProcess& p, const QStringList& args, const QString& program = TESSALY_BINARY) {
-        p.setProcessEnvironment(environment());
+        p.setProcessEnvironment(env);
         p.start(program, args);
         ASSERT_TRUE(p.waitForStarted());
     }

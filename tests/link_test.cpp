@@ -56,13 +56,11 @@ TEST_F(Link, StatusMessagesCarryTheWholeStateTyped) {
     EXPECT_EQ(room.lastPath(), "/tessaly");
     const QJsonObject s = nextStatus();
     EXPECT_EQ(s.size(), 15);
-    for (const char* key :
-         {"type", "device", "folder", "monLabel", "inputUID", "outputUID", "status"})
+    // Types the comparisons below do not already pin down.
+    for (const char* key : {"folder", "monLabel", "inputUID", "outputUID"})
         EXPECT_TRUE(s[key].isString()) << key;
-    for (const char* key : {"rate", "elapsed", "monPeak", "mixPeak"})
-        EXPECT_TRUE(s[key].isDouble());
-    EXPECT_TRUE(s["running"].isBool() && s["recording"].isBool() && s["inputs"].isArray() &&
-                s["devices"].isObject());
+    for (const char* key : {"elapsed", "monPeak", "mixPeak"}) EXPECT_TRUE(s[key].isDouble());
+    EXPECT_TRUE(s["running"].isBool() && s["recording"].isBool());
     EXPECT_EQ(s["type"], "status");
     EXPECT_EQ(s["device"], "Scarlett 4i4");
     EXPECT_EQ(s["rate"], 48000);

@@ -89,7 +89,6 @@ TEST_F(Processor, PeaksMixGainClippingSoloAndEveryPeakBetweenTicks) {
     start({1, 0, 0}, {0, 0, 1});
     process({0.25f, 0.9f, 0.6f}, 64, 2);
     for (float s : drain()) ASSERT_EQ(s, 0.0f);
-    EXPECT_EQ(peaks().size(), 2u + 2);
 }
 
 TEST_F(Processor, EmptyBuffersChannelMismatchAndRecordedBlocks) {

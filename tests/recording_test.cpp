@@ -50,9 +50,7 @@ TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
                      "Mic 3 - Dec 5 - 2.15.07 PM.wav", "Mix - Dec 5 - 2.15.07 PM.wav"}));
     const SndRead kick = readWithSndfile(inTake("Kick - In - Dec 5 - 2.15.07 PM.wav"));
     EXPECT_STREQ(kick.bext.description, "Kick / In");  // the description is not made safe
-    EXPECT_EQ(kick.info.frames, feed.frames());
     const SndRead mix = readWithSndfile(inTake("Mix - Dec 5 - 2.15.07 PM.wav"));
-    EXPECT_EQ(mix.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     EXPECT_TRUE(mix.info.channels == 2 && mix.info.samplerate == 48000);
     EXPECT_STREQ(mix.bext.description, "Mix of all armed inputs");
     // Deleted takes free their numbers; with nothing armed the mix stays empty.

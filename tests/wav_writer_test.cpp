@@ -31,15 +31,10 @@ TEST_F(WAVWriterTest, TheHeaderIsTheBroadcastWaveLayoutAndSamplesFollowIt) {
     const auto b = readBytes(path("a.wav"));
     ASSERT_EQ(b.size(), 654u);
     const double sinceMidnight = (14 * 3600 + 15 * 60 + 7.25) * 96000.0;  // 14:15:07.25
+    const auto low = static_cast<std::uint32_t>(sinceMidnight - 4294967296.0);
     const std::pair<std::size_t, std::uint32_t> words[] = {
-        {4, 646},
-        {16, 602},
-        {358, static_cast<std::uint32_t>(sinceMidnight - 4294967296.0)},
-        {362, 1},
-        {626, 16},
-        {634, 96000},
-        {638, 96000 * 6},
-        {650, 0}};
+        {4, 646},  {16, 602},    {358, low},       {362, 1},
+        {626, 16}, {634, 96000}, {638, 96000 * 6}, {650, 0}};
     for (auto [at, value] : words) EXPECT_EQ(le32(b, at), value) << at;
     const std::pair<std::size_t, std::uint16_t> halves[] = {
         {366, 1}, {630, 1}, {632, 2}, {642, 6}, {644, 24}};

@@ -11,8 +11,7 @@
 class ClickProbe {
 public:
     ClickProbe(const char* into, const char* from) {
-        jack_status_t status{};
-        if (!(client = jack_client_open("click-probe", JackNoStartServer, &status))) return;
+        if (!(client = jack_client_open("click-probe", JackNoStartServer, nullptr))) return;
         out = jack_port_register(client, "click", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         in = jack_port_register(client, "listen", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         period = jack_get_buffer_size(client);

@@ -15,19 +15,9 @@
 class JackServer {
 public:
     explicit JackServer(int rate, const QString& name = QStringLiteral("tessaly-test"))
-        : args{"--no-realtime",
-               "-n",
-               name,
-               "-d",
-               "dummy",
-               "-r",
-               QString::number(rate),
-               "-C",
-               "20",
-               "-P",
-               "20",
-               "-p",
-               "256"} {
+        : args(QString("--no-realtime -n %1 -d dummy -r %2 -C 20 -P 20 -p 256")
+                   .arg(name, QString::number(rate))
+                   .split(' ')) {
         qputenv("JACK_DEFAULT_SERVER", name.toUtf8());
         qputenv("JACK_NO_AUDIO_RESERVATION", "1");
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -45,8 +35,7 @@ public:
     }
     ~JackServer() { stop(SIGTERM); }
     bool up() const {
-        jack_status_t status{};
-        jack_client_t* c = jack_client_open("probe", JackNoStartServer, &status);
+        jack_client_t* c = jack_client_open("probe", JackNoStartServer, nullptr);
         if (c) jack_client_close(c);
         return server.state() == QProcess::Running && c;
     }
