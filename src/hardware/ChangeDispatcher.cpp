@@ -35,6 +35,8 @@ void ChangeDispatcher::readable() {
         }
     }
     for (int c = 0; c < 3; ++c) {
-        if (seen[c] && handler) handler(static_cast<AudioChange>(c));
+        // A copy: the handler may replace itself while it runs.
+        const std::function<void(AudioChange)> call = handler;
+        if (seen[c] && call) call(static_cast<AudioChange>(c));
     }
 }
