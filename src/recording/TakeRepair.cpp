@@ -115,9 +115,8 @@ std::vector<TakeRepair::Take> TakeRepair::recoverOpenTakes(const QString& marker
         if (making) {
             // Cut off while being made, before its take had a file; a fresh
             // one may not be locked yet.
-            if (QFileInfo(dir.filePath(name)).lastModified().secsTo(QDateTime::currentDateTime()) >
-                60)
-                ::unlink(path.constData());
+            const QDateTime made = QFileInfo(dir.filePath(name)).lastModified();
+            if (made.secsTo(QDateTime::currentDateTime()) > 60) ::unlink(path.constData());
             continue;
         }
         QFile marker;
@@ -139,17 +138,18 @@ std::vector<TakeRepair::Take> TakeRepair::recoverOpenTakes(const QString& marker
         Take take{folder, 0, {}, true};
         const QDir files(folder);
         for (const QString& wav : files.entryList({QStringLiteral("*.wav")}, QDir::Files)) {
-            const Outcome o = repairFile(std::filesystem::path(files.filePath(wav).toStdString()));
+            const Outcome o = repairFile(QFile::encodeName(files.filePath(wav)).toStdString());
             if (o == Outcome::repaired) ++take.repaired;
             if (o == Outcome::failed) take.done = false;
             if (o != Outcome::repaired && o != Outcome::exact)
                 take.leftAlone << wav + QStringLiteral(" (") + QLatin1String(why(o)) + u')';
         }
-        qInfo().noquote()
-            << QStringLiteral("recovery: %1: %2 files repaired").arg(folder).arg(take.repaired) +
-                   (take.leftAlone.isEmpty() ? QString()
-                                             : QStringLiteral("; left alone: ") +
-                                                   take.leftAlone.join(QStringLiteral(", ")));
+        qInfo().noquote() << QStringLiteral("recovery: %1: %2 files repaired")
+                                     .arg(folder, QString::number(take.repaired)) +
+                                 (take.leftAlone.isEmpty()
+                                      ? QString()
+                                      : QStringLiteral("; left alone: ") +
+                                            take.leftAlone.join(QStringLiteral(", ")));
         if (take.done) ::unlink(path.constData());
         takes.push_back(std::move(take));
     }
