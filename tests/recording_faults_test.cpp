@@ -104,3 +104,44 @@ TEST(SlowDisk, BlocksAreDroppedAndCountedNeverWaitedFor) {
     EXPECT_TRUE(recorder.newDrops()->text.endsWith("— 1 audio blocks lost"));
     EXPECT_FALSE(recorder.newDrops());
 }
+
+// The free space as recording time, a warning under 10 minutes that goes
+// only above 12, a take stopped cleanly at the reserve and none started
+// below it, and a volume that stops answering.
+TEST_F(Faults, TheDiskGuardSaysTheTimeLeftWarnsAndStopsBeforeTheDiskIsFull) {
+    std::atomic<std::uint64_t> free{1'000'000'000'000};
+    std::atomic<bool> hang{false};
+    auto source = [&](auto&) {
+        while (hang) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return std::optional(free.load());
+    };
+    engine.setFreeSpace(source, std::chrono::milliseconds(5));
+    open({"In 1", "In 2"});
+    const double rate = (2 + 2) * 3 * 48000.0;  // two armed inputs and the stereo mix
+    auto freeFor = [&](double seconds) {
+        free = static_cast<std::uint64_t>(seconds * rate);
+        return waitFor(
+            [&] { return engine.tick(), std::abs(engine.remaining() / seconds - 1) < 0.01; });
+    };
+    ASSERT_TRUE(freeFor(1e12 / rate));
+    engine.record();
+    ASSERT_TRUE(freeFor(599.0));
+    EXPECT_TRUE(engine.status().endsWith(" · Disk almost full — 9 min left"));
+    ASSERT_TRUE(freeFor(700.0));  // not gone yet
+    EXPECT_TRUE(engine.status().endsWith(" · Disk almost full — 11 min left"));
+    ASSERT_TRUE(freeFor(730.0) && !engine.status().contains("Disk almost full"));
+    capture(2).buffers(100);
+    free = 64 * 1024 * 1024 - 1;
+    ASSERT_TRUE(waitFor([&] { return engine.tick(), !engine.recording(); }));
+    EXPECT_EQ(engine.status(),
+              "Recording stopped: the disk is full — saved to " + engine.recordingFolder());
+    expectExactHeaders(engine.recordingFolder().toStdString());
+    engine.record();
+    EXPECT_EQ(engine.status(), "Recording not started: the disk is full");
+    hang = true;
+    runFor(0.05);
+    clock.advance(1.5);
+    engine.tick();
+    EXPECT_TRUE(!engine.diskAnswering() && engine.remaining() < 0);
+    hang = false;
+}

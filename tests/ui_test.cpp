@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "base/RemainingTime.h"
 #include "support/RecordingFixture.h"
 #include "ui/ChannelRow.h"
 #include "ui/Meter.h"
@@ -47,9 +48,14 @@ TEST(MeterScale, FractionsAndStrictColours) {
     const QImage drawn = meter.grab().toImage();
     EXPECT_EQ(drawn.pixelColor(300, 7), QColor(Qt::yellow));  // 0.75 of the width: the bar
     EXPECT_NE(drawn.pixelColor(380, 7), QColor(Qt::yellow));  // 0.95: the track
+    EXPECT_EQ(remainingText(59.9) + "|" + remainingText(100 * 3600) + "|" + remainingText(15179),
+              "less than a minute|more than 99 h left|4 h 12 min left");
 }
 
 TEST_F(Window, RowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
+    std::atomic<std::uint64_t> free{3600 * 1'440'000ull};  // an hour of 8 armed inputs and the mix
+    engine.setFreeSpace([&](auto&) { return std::optional(free.load()); },
+                        std::chrono::milliseconds(5));
     show(18);
     EXPECT_EQ(view->rows().size(), 8u);
     EXPECT_EQ(view->inputPicker()->currentText(), "Scarlett 18i20 (18 in)");
@@ -61,6 +67,11 @@ TEST_F(Window, RowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
     ASSERT_TRUE(engine.recording());
     EXPECT_EQ(view->recordButton()->text() + view->folderLabel()->text(),
               "STOPRecording 1 - 2.15 PM");
+    free = 570 * 1'440'000ull;  // 9.5 minutes of 8 armed inputs and the mix
+    ASSERT_TRUE(waitFor(
+        [&] { return engine.tick(), settle(), view->timeLeftLabel()->text() == "9 min left"; }));
+    EXPECT_EQ(view->timeLeftLabel()->palette().color(QPalette::WindowText), QColor(Qt::yellow));
+    shot("recording-disk-almost-full.png");
     for (QWidget* w : std::initializer_list<QWidget*>{view->inputPicker(), view->outputPicker(),
                                                       view->folderButton(), view->refreshButton(),
                                                       view->rows()[0]->armedSwitch()})

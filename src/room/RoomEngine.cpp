@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/RemainingTime.h"
 #include "base/Settings.h"
 #include "hardware/AudioDevices.h"
 #include "hardware/Permission.h"
@@ -45,7 +46,8 @@ RoomEngine::RoomEngine(const Clock& c, QObject* parent)
                }),
       processor(recorder.blocks()),
       session(c),
-      retry(new QTimer(this)) {
+      retry(new QTimer(this)),
+      disk(std::make_unique<DiskSpace>(c)) {
     retry->setInterval(kRetryMs);
     connect(retry, &QTimer::timeout, this, &RoomEngine::lookForInterface);
     const Settings settings;
@@ -61,6 +63,51 @@ RoomEngine::~RoomEngine() {
 
 void RoomEngine::setRetryInterval(std::chrono::milliseconds interval) {
     retry->setInterval(interval);
+}
+
+void RoomEngine::setFreeSpace(DiskSpace::Source source, std::chrono::milliseconds interval) {
+    disk = std::make_unique<DiskSpace>(clock, std::move(source), interval);
+}
+
+void RoomEngine::setStatus(const Status& status) {
+    statusBase = status;
+    assign(status_,
+           diskWarning.isEmpty() ? status : status.then(QString(), Status::ok(diskWarning)));
+}
+
+double RoomEngine::takeBytesPerSecond() const {
+    const auto armed = std::count_if(channels().begin(), channels().end(),
+                                     [](const Channel& c) { return c.armed; });
+    // Each armed input mono, and the stereo mix, at 3 bytes a sample.
+    return static_cast<double>(armed + 2) * WAVWriter::bytesPerSample * hwRate_;
+}
+
+double RoomEngine::reserve() const {
+    return std::max(64.0 * 1024 * 1024, 10.0 * takeBytesPerSecond());
+}
+
+void RoomEngine::watchDisk() {
+    disk->watch(recording_ ? recordingFolder_ : rootPath_);
+    const DiskSpace::Reading now = disk->latest();
+    if (diskAnswering_ != now.answering) assign(diskAnswering_, now.answering);
+    const double left = now.free ? static_cast<double>(*now.free) / takeBytesPerSecond() : -1.0;
+    if (left != remaining_) assign(remaining_, left);
+    if (recording_ && now.free && static_cast<double>(*now.free) < reserve()) {
+        // Before the disk is full: every file closed exact, nothing cut off mid-write.
+        endTakeState();
+        recorder.stop(rootPath_);
+        setStatus(Status::failed(QStringLiteral("Recording stopped: the disk is full — saved to ") +
+                                 recordingFolder_));
+    }
+    // Said under 10 minutes, and taken off only above 12, so it does not flap.
+    const bool warn =
+        recording_ && left >= 0.0 && (left < 600.0 || (!diskWarning.isEmpty() && left <= 720.0));
+    const QString warning =
+        warn ? QStringLiteral(" · Disk almost full — ") + remainingText(left) : QString();
+    if (warning != diskWarning) {
+        diskWarning = warning;
+        setStatus(statusBase);
+    }
 }
 
 void RoomEngine::boot() {
@@ -174,7 +221,7 @@ void RoomEngine::deviceChanged() {
         return;
     }
     record(day);
-    setStatus(status_.then(
+    setStatus(statusBase.then(
         QString(),
         Status::ok(QStringLiteral("  — interface changed; recording continued as a new take"))));
 }
@@ -212,8 +259,9 @@ void RoomEngine::resumeTake() {
     if (!recording_) return;
     qInfo().noquote() << QStringLiteral("interface: back; recording goes on in ") +
                              recordingFolder_;
-    setStatus(status_.then(QString(), Status::ok(QStringLiteral(
-                                          " · recording resumed after the interface came back"))));
+    setStatus(statusBase.then(
+        QString(),
+        Status::ok(QStringLiteral(" · recording resumed after the interface came back"))));
 }
 
 void RoomEngine::selectInput(const QString& uid) {
@@ -260,6 +308,10 @@ void RoomEngine::testTone(double seconds) {
 
 void RoomEngine::record(const std::optional<QString>& dayFolder) {
     if (!running_ || recording_) return;
+    if (const auto free = disk->latest().free; free && static_cast<double>(*free) < reserve()) {
+        setStatus(Status::failed(QStringLiteral("Recording not started: the disk is full")));
+        return;
+    }
     resumeIn.reset();  // whoever starts a take, a cut-off one is not taken up after it
     const Status status = recorder.start(rootPath_, dayFolder, armedInputs(), hwRate_);
     assign(recordingFolder_, recorder.folder());
@@ -351,6 +403,7 @@ void RoomEngine::tick() {
     }
     Q_EMIT changed();
     assign(mixPeak_, decayed(mix, mixPeak_));
+    watchDisk();
 
     // A take, or a take waiting to go on, needs audio to keep coming.
     if (!running_ || (!recording_ && !resumeIn)) return;

@@ -11,6 +11,7 @@
 #include "engine/BufferProcessor.h"
 #include "engine/HeadphoneFeed.h"
 #include "hardware/DeviceSession.h"
+#include "recording/DiskSpace.h"
 #include "recording/TakeRecorder.h"
 #include "room/RoomCommands.h"
 #include "room/RoomState.h"
@@ -43,6 +44,8 @@ public:
     void stopEngine();
     // How often an interface that is not there is looked for again (2 s).
     void setRetryInterval(std::chrono::milliseconds interval);
+    // Where the free disk space comes from, and how often it is read (tests).
+    void setFreeSpace(DiskSpace::Source source, std::chrono::milliseconds interval);
 
     void refreshDevices() override;
     void startEngine() override;
@@ -88,7 +91,15 @@ private:
     void endTakeState();
     void publishControls();
     std::vector<TakeInput> armedInputs() const;
-    void setStatus(const Status& status) { assign(status_, status); }
+    // The status, with the disk warning after it while there is one.
+    void setStatus(const Status& status);
+    // Every tick: the volume's free space as recording time; the warning;
+    // a take stopped before the disk is full.
+    void watchDisk();
+    // Bytes a second that a take of the armed inputs writes, and the space
+    // a take keeps free: the larger of 64 MiB and 10 s of that.
+    double takeBytesPerSecond() const;
+    double reserve() const;
 
     const Clock& clock;
     TakeRecorder recorder;
@@ -102,6 +113,9 @@ private:
     QTimer* retry;                    // runs while an interface is waited for
     std::optional<QString> resumeIn;  // the day folder of a take to go on with
     QString recovered;                // what the start-up repaired, said with the next start
-    std::uint64_t buffersSeen = 0;    // at the last tick that saw the count move
-    Clock::SteadyTime lastBuffer{};   // when that was
+    std::unique_ptr<DiskSpace> disk;
+    Status statusBase;  // what the status says before the disk warning
+    QString diskWarning;
+    std::uint64_t buffersSeen = 0;   // at the last tick that saw the count move
+    Clock::SteadyTime lastBuffer{};  // when that was
 };

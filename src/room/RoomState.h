@@ -38,6 +38,11 @@ public:
     int hwRate() const { return hwRate_; }
     // The current or last take folder; empty before the first take.
     const QString& recordingFolder() const { return recordingFolder_; }
+    // Seconds of recording the free disk space holds at the rate a take
+    // writes (the armed inputs and the mix); negative when not known.
+    double remaining() const { return remaining_; }
+    // False while the recording volume does not answer.
+    bool diskAnswering() const { return diskAnswering_; }
 
 Q_SIGNALS:
     // Emitted on every assignment of an observable property.
@@ -70,4 +75,6 @@ protected:
     bool showAll_ = false;
     int hwRate_ = kNominalRate;
     QString recordingFolder_;
+    double remaining_ = -1.0;
+    bool diskAnswering_ = true;
 };

@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "base/RemainingTime.h"
 #include "base/Settings.h"
 #include "room/RoomCommands.h"
 #include "room/RoomState.h"
@@ -161,12 +162,16 @@ QWidget* RootView::header() {
     mono.setPointSizeF(mono.pointSizeF() * 1.5);
     elapsed->setFont(mono);
     elapsed->setAlignment(Qt::AlignCenter);
+    timeLeft = new QLabel(box);
+    captionFont(timeLeft);
+    timeLeft->setAlignment(Qt::AlignCenter);
     folderName = new QLabel(box);
     captionFont(folderName);
     folderName->setForegroundRole(QPalette::PlaceholderText);
     folderName->setAlignment(Qt::AlignCenter);
     recorder->addWidget(record, 0, Qt::AlignHCenter);
     recorder->addWidget(elapsed);
+    recorder->addWidget(timeLeft);
     recorder->addWidget(folderName);
     row->addLayout(recorder);
     return box;
@@ -292,6 +297,19 @@ void RootView::refresh() {
         record->setPalette(p);
     }
     setText(elapsed, recording ? clock(state.elapsed()) : QStringLiteral("00:00:00"));
+    setText(timeLeft, !state.diskAnswering()    ? QStringLiteral("disk not answering")
+                      : state.remaining() < 0.0 ? QString()
+                                                : remainingText(state.remaining()));
+    // In the meter's colours: yellow under 10 minutes, red under 2.
+    const double left = state.remaining();
+    const QColor warning = !state.diskAnswering() || (left >= 0.0 && left < 120.0)
+                               ? Meter::colour(1.0)
+                           : left >= 0.0 && left < 600.0 ? Meter::colour(0.9)
+                                                         : QColor();
+    QPalette tinted = palette();
+    if (warning.isValid()) tinted.setColor(QPalette::WindowText, warning);
+    if (timeLeft->palette().color(QPalette::WindowText) != tinted.color(QPalette::WindowText))
+        timeLeft->setPalette(tinted);
     setText(folderName, state.folderName());
     folderName->setVisible(recording);
 

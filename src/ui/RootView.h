@@ -42,6 +42,7 @@ public:
     QPushButton* refreshButton() const { return refreshDevices; }
     QPushButton* recordButton() const { return record; }
     QLabel* elapsedLabel() const { return elapsed; }
+    QLabel* timeLeftLabel() const { return timeLeft; }
     QLabel* folderLabel() const { return folderName; }
     const std::vector<ChannelRow*>& rows() const { return channelRows; }
     Meter* mixMeter() const { return mix; }
@@ -74,6 +75,7 @@ private:
     QPushButton* refreshDevices;
     QPushButton* record;
     QLabel* elapsed;
+    QLabel* timeLeft;  // recording time the disk holds
     QLabel* folderName;
     QVBoxLayout* rowList;
     std::vector<ChannelRow*> channelRows;

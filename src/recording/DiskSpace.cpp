@@ -1,0 +1,75 @@
+#include "recording/DiskSpace.h"
+
+#include <pthread.h>
+#include <sys/statvfs.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+constexpr double kAnswerWithin = 1.0;  // seconds
+}
+
+std::optional<std::uint64_t> DiskSpace::freeBytes(const std::string& path) {
+    struct statvfs fs {};
+    if (::statvfs(path.c_str(), &fs) != 0) return std::nullopt;
+    return std::uint64_t{fs.f_bavail} * fs.f_frsize;
+}
+
+DiskSpace::DiskSpace(const Clock& c, Source source, std::chrono::milliseconds interval) : clock(c) {
+    thread = std::thread(&DiskSpace::run, state, std::cref(c), std::move(source), interval);
+    pthread_setname_np(thread.native_handle(), "tessaly.disk");
+}
+
+DiskSpace::~DiskSpace() {
+    std::unique_lock guard(state->lock);
+    state->stopping = true;
+    state->wake.notify_all();
+    // A read that hangs on a dead volume must not hold up the end of the
+    // program: the thread is then let go, with the state it shares.
+    const bool ended = state->wake.wait_for(guard, std::chrono::milliseconds(200),
+                                            [this] { return state->ended; });
+    guard.unlock();
+    ended ? thread.join() : thread.detach();
+}
+
+void DiskSpace::watch(const QString& folder) {
+    QString existing = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    while (!QFileInfo(existing).isDir() && existing != QDir::rootPath())
+        existing = QFileInfo(existing).path();
+    const std::string wanted = QFile::encodeName(existing).toStdString();
+    {
+        std::lock_guard guard(state->lock);
+        if (wanted == state->path) return;
+        state->path = wanted;
+        state->free.reset();  // another volume, perhaps
+    }
+    state->wake.notify_all();
+}
+
+DiskSpace::Reading DiskSpace::latest() const {
+    std::lock_guard guard(state->lock);
+    const bool hung =
+        state->reading && secondsBetween(state->readSince, clock.ticks()) > kAnswerWithin;
+    return {!hung, hung ? std::nullopt : state->free};
+}
+
+void DiskSpace::run(std::shared_ptr<State> s, const Clock& clock, Source source,
+                    std::chrono::milliseconds interval) {
+    std::unique_lock guard(s->lock);
+    while (!s->stopping) {
+        const std::string asked = s->path;
+        if (!asked.empty()) {
+            s->reading = true;
+            s->readSince = clock.ticks();
+            guard.unlock();
+            const std::optional<std::uint64_t> answer = source(asked);
+            guard.lock();
+            s->reading = false;
+            if (asked == s->path) s->free = answer;
+        }
+        s->wake.wait_for(guard, interval, [&] { return s->stopping || s->path != asked; });
+    }
+    s->ended = true;
+    s->wake.notify_all();
+}
