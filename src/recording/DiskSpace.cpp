@@ -41,8 +41,10 @@ void DiskSpace::watch(const QString& folder) {
     {
         std::lock_guard guard(state->lock);
         if (wanted == state->path) return;
+        // The last figure stands until this folder is read: most often the
+        // same volume (a take folder under the root), and a take must not
+        // start on a full disk in between.
         state->path = wanted;
-        state->free.reset();  // another volume, perhaps
     }
     state->wake.notify_all();
 }
