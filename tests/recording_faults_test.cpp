@@ -1,3 +1,9 @@
+#include <sys/mount.h>
+
+#include <QScopeGuard>
+#include <cerrno>
+#include <cstring>
+
 #include "engine/BufferProcessor.h"
 #include "recording/RecordBlock.h"
 #include "recording/TakeRecorder.h"
@@ -144,4 +150,31 @@ TEST_F(Faults, TheDiskGuardSaysTheTimeLeftWarnsAndStopsBeforeTheDiskIsFull) {
     engine.tick();
     EXPECT_TRUE(!engine.diskAnswering() && engine.remaining() < 0);
     hang = false;
+}
+
+// The same on a small volume of its own, end to end: a 72 MiB tmpfs (mounting
+// it takes root, as the tests have here) and the real free space. The take
+// fills it to the 64 MiB reserve and stops, every file exact and readable.
+TEST_F(Faults, ASmallVolumeFillsUpToItsReserveAndNoFurther) {
+    QTemporaryDir volume;
+    const QByteArray at = QFile::encodeName(volume.path());
+    if (::mount("tessaly-test", at.constData(), "tmpfs", 0, "size=72m") != 0)
+        GTEST_SKIP() << "no tmpfs of our own: " << std::strerror(errno);
+    const auto unmount = qScopeGuard([&] { ::umount2(at.constData(), MNT_DETACH); });
+    engine.setRoot(volume.path());
+    engine.setFreeSpace(&DiskSpace::freeBytes, std::chrono::milliseconds(5));
+    open({"In 1", "In 2"});
+    const double rate = (2 + 2) * 3 * 48000.0;
+    ASSERT_TRUE(waitFor([&] { return engine.tick(), engine.remaining() > 0; }));
+    EXPECT_NEAR(engine.remaining(), 72 * 1024 * 1024 / rate, 0.01 * engine.remaining());
+    engine.record();
+    Feed feed = capture(2);
+    ASSERT_TRUE(waitFor([&] { return feed.buffers(50), engine.tick(), !engine.recording(); }));
+    EXPECT_EQ(engine.status(),
+              "Recording stopped: the disk is full — saved to " + engine.recordingFolder());
+    EXPECT_EQ(expectExactHeaders(engine.recordingFolder().toStdString()), 3);
+    for (const QString& name : takeFiles()) {
+        const SndRead r = readWithSndfile(inTake(name));
+        EXPECT_TRUE(r.ok && r.info.frames * r.info.channels * 3 > 1'000'000) << name.toStdString();
+    }
 }
