@@ -115,17 +115,10 @@ TEST(SlowDisk, BlocksAreDroppedAndCountedNeverWaitedFor) {
 // only above 12, a take stopped cleanly at the reserve and none started
 // below it, and a volume that stops answering.
 TEST_F(Faults, TheDiskGuardSaysTheTimeLeftWarnsAndStopsBeforeTheDiskIsFull) {
-    std::atomic<std::uint64_t> free{1'000'000'000'000};
-    std::atomic<bool> hang{false};
-    auto source = [&](auto&) {
-        while (hang) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return std::optional(free.load());
-    };
-    engine.setFreeSpace(source, std::chrono::milliseconds(5));
     open({"In 1", "In 2"});
     const double rate = (2 + 2) * 3 * 48000.0;  // two armed inputs and the stereo mix
     auto freeFor = [&](double seconds) {
-        free = static_cast<std::uint64_t>(seconds * rate);
+        freeSpace = static_cast<std::uint64_t>(seconds * rate);
         return waitFor(
             [&] { return engine.tick(), std::abs(engine.remaining() / seconds - 1) < 0.01; });
     };
@@ -137,19 +130,20 @@ TEST_F(Faults, TheDiskGuardSaysTheTimeLeftWarnsAndStopsBeforeTheDiskIsFull) {
     EXPECT_TRUE(engine.status().endsWith(" · Disk almost full — 11 min left"));
     ASSERT_TRUE(freeFor(730.0) && !engine.status().contains("Disk almost full"));
     capture(2).buffers(100);
-    free = 64 * 1024 * 1024 - 1;
+    freeSpace = 64 * 1024 * 1024 - 1;
     ASSERT_TRUE(waitFor([&] { return engine.tick(), !engine.recording(); }));
     EXPECT_EQ(engine.status(),
               "Recording stopped: the disk is full — saved to " + engine.recordingFolder());
     expectExactHeaders(engine.recordingFolder().toStdString());
     engine.record();
     EXPECT_EQ(engine.status(), "Recording not started: the disk is full");
-    hang = true;
-    runFor(0.05);
+    diskHangs = true;
+    ASSERT_TRUE(waitFor([&] { return diskHung.load(); }));
     clock.advance(1.5);
     engine.tick();
     EXPECT_TRUE(!engine.diskAnswering() && engine.remaining() < 0);
-    hang = false;
+    diskHangs = false;
+    EXPECT_TRUE(waitFor([&] { return engine.tick(), engine.remaining() > 0; }));
 }
 
 // The same on a small volume of its own, end to end: a 72 MiB tmpfs (mounting

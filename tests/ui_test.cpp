@@ -53,9 +53,6 @@ TEST(MeterScale, FractionsAndStrictColours) {
 }
 
 TEST_F(Window, RowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
-    std::atomic<std::uint64_t> free{3600 * 1'440'000ull};  // an hour of 8 armed inputs and the mix
-    engine.setFreeSpace([&](auto&) { return std::optional(free.load()); },
-                        std::chrono::milliseconds(5));
     show(18);
     EXPECT_EQ(view->rows().size(), 8u);
     EXPECT_EQ(view->inputPicker()->currentText(), "Scarlett 18i20 (18 in)");
@@ -67,7 +64,7 @@ TEST_F(Window, RowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
     ASSERT_TRUE(engine.recording());
     EXPECT_EQ(view->recordButton()->text() + view->folderLabel()->text(),
               "STOPRecording 1 - 2.15 PM");
-    free = 570 * 1'440'000ull;  // 9.5 minutes of 8 armed inputs and the mix
+    freeSpace = 570 * 1'440'000ull;  // 9.5 minutes of 8 armed inputs and the mix
     ASSERT_TRUE(waitFor(
         [&] { return engine.tick(), settle(), view->timeLeftLabel()->text() == "9 min left"; }));
     EXPECT_EQ(view->timeLeftLabel()->palette().color(QPalette::WindowText), QColor(Qt::yellow));

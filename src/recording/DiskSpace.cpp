@@ -4,7 +4,7 @@
 #include <sys/statvfs.h>
 
 #include <QDir>
-#include <QFileInfo>
+#include <filesystem>
 
 namespace {
 constexpr double kAnswerWithin = 1.0;  // seconds
@@ -34,10 +34,9 @@ DiskSpace::~DiskSpace() {
 }
 
 void DiskSpace::watch(const QString& folder) {
-    QString existing = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-    while (!QFileInfo(existing).isDir() && existing != QDir::rootPath())
-        existing = QFileInfo(existing).path();
-    const std::string wanted = QFile::encodeName(existing).toStdString();
+    // Only words here: looking at the folder itself may hang as statvfs does.
+    const std::string wanted =
+        QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(folder))).toStdString();
     {
         std::lock_guard guard(state->lock);
         if (wanted == state->path) return;
@@ -65,7 +64,12 @@ void DiskSpace::run(std::shared_ptr<State> s, const Clock& clock, Source source,
             s->reading = true;
             s->readSince = clock.ticks();
             guard.unlock();
-            const std::optional<std::uint64_t> answer = source(asked);
+            std::filesystem::path existing(asked);
+            std::error_code ignored;
+            while (!std::filesystem::is_directory(existing, ignored) &&
+                   existing.has_parent_path() && existing != existing.parent_path())
+                existing = existing.parent_path();
+            const std::optional<std::uint64_t> answer = source(existing.string());
             guard.lock();
             s->reading = false;
             if (asked == s->path) s->free = answer;

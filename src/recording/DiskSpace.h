@@ -32,7 +32,7 @@ public:
     DiskSpace& operator=(const DiskSpace&) = delete;
 
     // Main thread: the folder to watch; while it does not exist yet, its
-    // nearest existing parent.
+    // nearest existing parent (looked up on the disk thread).
     void watch(const QString& folder);
 
     struct Reading {

@@ -94,13 +94,13 @@ Status TakeRecorder::start(const QString& root, const std::optional<QString>& da
     return opened.failures.empty() ? Status{} : failureStatus(opened.failures);
 }
 
-Status TakeRecorder::stop(const QString& root) {
+Status TakeRecorder::stop(const QString& root, const Status& saying) {
     std::vector<FileFailure> failures;
     files.sync([&] { failures = files.files().closeAll(); });
     mark.reset();  // every file is exact now
     active = false;
     const Status saved =
-        Status::ok(QStringLiteral("Saved to ") + (takeFolder.isEmpty() ? root : takeFolder));
+        saying.then(QString(), Status::ok(takeFolder.isEmpty() ? root : takeFolder));
     return failures.empty() ? saved : saved.then(QStringLiteral(" — "), failureStatus(failures));
 }
 

@@ -52,8 +52,10 @@ public:
     // could be made; the status then says why. An empty status: all is well.
     Status start(const QString& root, const std::optional<QString>& dayFolder,
                  const std::vector<TakeInput>& inputs, int rate);
-    // Ends the take: every file closed with exact sizes; "Saved to …".
-    Status stop(const QString& root);
+    // Ends the take: every file closed with exact sizes; "Saved to …" (or
+    // other words before the folder), and the files that failed to close.
+    Status stop(const QString& root,
+                const Status& saying = Status::ok(QStringLiteral("Saved to ")));
     // A new set of files now. An empty status: all is well. When no file of
     // the new set could be made, the take has ended and the status says so.
     Status roll(const std::vector<TakeInput>& inputs, int rate);

@@ -90,14 +90,16 @@ void RoomEngine::watchDisk() {
     disk->watch(recording_ ? recordingFolder_ : rootPath_);
     const DiskSpace::Reading now = disk->latest();
     if (diskAnswering_ != now.answering) assign(diskAnswering_, now.answering);
-    const double left = now.free ? static_cast<double>(*now.free) / takeBytesPerSecond() : -1.0;
+    const double perSecond = takeBytesPerSecond();
+    const double left =
+        now.free && perSecond > 0.0 ? static_cast<double>(*now.free) / perSecond : -1.0;
     if (left != remaining_) assign(remaining_, left);
     if (recording_ && now.free && static_cast<double>(*now.free) < reserve()) {
         // Before the disk is full: every file closed exact, nothing cut off mid-write.
         endTakeState();
-        recorder.stop(rootPath_);
-        setStatus(Status::failed(QStringLiteral("Recording stopped: the disk is full — saved to ") +
-                                 recordingFolder_));
+        setStatus(recorder.stop(
+            rootPath_,
+            Status::failed(QStringLiteral("Recording stopped: the disk is full — saved to "))));
     }
     // Said under 10 minutes, and taken off only above 12, so it does not flap.
     const bool warn =
@@ -221,6 +223,7 @@ void RoomEngine::deviceChanged() {
         return;
     }
     record(day);
+    if (!recording_) return;  // refused: its status says why
     setStatus(statusBase.then(
         QString(),
         Status::ok(QStringLiteral("  — interface changed; recording continued as a new take"))));
@@ -340,6 +343,7 @@ void RoomEngine::stopRecording() {
 }
 
 void RoomEngine::endTakeState() {
+    diskWarning.clear();  // said of a take only
     controls.recording = false;
     publishControls();
     assign(recording_, false);

@@ -40,6 +40,12 @@ protected:
         audio = owned.get();
         AudioSystem::install(std::move(owned));
         engine.setRoot(root.path());
+        engine.setFreeSpace(
+            [this](auto&) {
+                for (; diskHangs; diskHung = true) std::this_thread::yield();
+                return std::optional(freeSpace.load());
+            },
+            std::chrono::milliseconds(5));
     }
     // Starts the engine on these devices, as plugging them in would.
     void plug(const QList<AudioDev>& devices) {
@@ -84,5 +90,8 @@ protected:
     ManualClock clock;
     QTemporaryDir root;
     FakeAudio* audio = nullptr;
+    // The disk as the engine sees it: plenty free, unless a test says otherwise.
+    std::atomic<std::uint64_t> freeSpace{1'000'000'000'000};
+    std::atomic<bool> diskHangs{false}, diskHung{false};
     RoomEngine engine{clock};
 };
