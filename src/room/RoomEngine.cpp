@@ -82,8 +82,9 @@ double RoomEngine::takeBytesPerSecond() const {
     return static_cast<double>(armed + 2) * WAVWriter::bytesPerSample * hwRate_;
 }
 
-double RoomEngine::reserve() const {
-    return std::max(64.0 * 1024 * 1024, 10.0 * takeBytesPerSecond());
+bool RoomEngine::belowReserve(const DiskSpace::Reading& reading) const {
+    const double reserve = std::max(64.0 * 1024 * 1024, 10.0 * takeBytesPerSecond());
+    return reading.free && static_cast<double>(*reading.free) < reserve;
 }
 
 void RoomEngine::watchDisk() {
@@ -94,7 +95,7 @@ void RoomEngine::watchDisk() {
     const double left =
         now.free && perSecond > 0.0 ? static_cast<double>(*now.free) / perSecond : -1.0;
     if (left != remaining_) assign(remaining_, left);
-    if (recording_ && now.free && static_cast<double>(*now.free) < reserve()) {
+    if (recording_ && belowReserve(now)) {
         // Before the disk is full: every file closed exact, nothing cut off mid-write.
         endTakeState();
         setStatus(recorder.stop(
@@ -240,15 +241,18 @@ void RoomEngine::interfaceLost() {
 
 void RoomEngine::lookForInterface() {
     if (running_) return;
-    if (inputUID_.isEmpty()) {
-        // Nothing chosen yet (no interface at start-up): the usual choice, the stored one first.
-        const Settings stored;
-        const DeviceSession::Devices d = DeviceSession::list(stored.inputUID(), stored.outputUID());
+    // The lists follow the hardware; a chosen interface stays the one waited
+    // for. With none chosen yet (no interface at start-up): the usual choice,
+    // the stored one first.
+    const bool chosen = !inputUID_.isEmpty();
+    const Settings stored;
+    const DeviceSession::Devices d =
+        chosen ? DeviceSession::list(inputUID_, outputUID_)
+               : DeviceSession::list(stored.inputUID(), stored.outputUID());
+    if (!chosen) {
         assign(inputUID_, d.inputUID);
         assign(outputUID_, d.outputUID);
     }
-    // The lists follow the hardware; a chosen interface stays the one waited for.
-    const DeviceSession::Devices d = DeviceSession::list(inputUID_, outputUID_);
     assign(inputs_, d.inputs);
     assign(outputs_, d.outputs);
     if (!AudioDevices::find(inputUID_)) return;
@@ -311,7 +315,7 @@ void RoomEngine::testTone(double seconds) {
 
 void RoomEngine::record(const std::optional<QString>& dayFolder) {
     if (!running_ || recording_) return;
-    if (const auto free = disk->latest().free; free && static_cast<double>(*free) < reserve()) {
+    if (belowReserve(disk->latest())) {
         setStatus(Status::failed(QStringLiteral("Recording not started: the disk is full")));
         return;
     }

@@ -96,10 +96,10 @@ private:
     // Every tick: the volume's free space as recording time; the warning;
     // a take stopped before the disk is full.
     void watchDisk();
-    // Bytes a second that a take of the armed inputs writes, and the space
-    // a take keeps free: the larger of 64 MiB and 10 s of that.
+    // Bytes a second that a take of the armed inputs writes; whether the
+    // space a take keeps free (the larger of 64 MiB and 10 s of that) is gone.
     double takeBytesPerSecond() const;
-    double reserve() const;
+    bool belowReserve(const DiskSpace::Reading& reading) const;
 
     const Clock& clock;
     TakeRecorder recorder;
