@@ -1,4 +1,6 @@
 // The recorder against a real JACK server (jackd with the dummy driver).
+#include <QRegularExpression>
+
 #include "hardware/jack/JackSystem.h"
 #include "support/ClickProbe.h"
 #include "support/JackServer.h"
@@ -27,7 +29,8 @@ static qsizetype entries(const char* dir) {  // open descriptors, or threads
 
 // Clicks played into the first input reach its file and come back on the
 // first headphone port one period later, the probe's own loop: the feed
-// leaves in the cycle it was captured in. Then the server dies mid-take:
+// leaves in the cycle it was captured in. Cycles the server skips are
+// counted, timed and shown. Then the server dies mid-take:
 // exact files, and the next take once it is back, ten times over, with
 // nothing left behind by the dead servers' clients. A recorder started
 // before its server starts when the server does.
@@ -41,6 +44,14 @@ TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
         ASSERT_TRUE(waitFor([&] { return probe.heard >= 10; }));
         for (int k = 0; k < 10; ++k) EXPECT_EQ(probe.trips[k], probe.period) << "click " << k;
     }
+    {  // a client before ours that stalls now and then: our cycles are skipped
+        ClickProbe stalling("tessaly:in_1", "tessaly:out_1", 40);
+        ASSERT_TRUE(waitFor([&] { return engine.status().contains(" dropout"); }));
+    }
+    EXPECT_TRUE(QRegularExpression(" · \\d+ dropouts? \\(\\d+\\.\\d+ s\\), first at 00:00:\\d\\d$")
+                    .match(engine.status())
+                    .hasMatch())
+        << engine.status().toStdString();
     server.stop(SIGKILL);
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
     EXPECT_EQ(engine.status(), "Audio interface disconnected");

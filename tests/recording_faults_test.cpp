@@ -5,8 +5,10 @@
 #include <cstring>
 
 #include "engine/BufferProcessor.h"
+#include "hardware/demo/DemoSystem.h"
 #include "recording/RecordBlock.h"
 #include "recording/TakeRecorder.h"
+#include "room/DropoutReport.h"
 #include "support/RecordingFixture.h"
 
 using Faults = RecordingTest;
@@ -83,32 +85,122 @@ TEST_F(Faults, AReportAboutASetThatARollReplacedDoesNotEndTheTake) {
 
 // A disk too slow for the audio: the audio thread drops blocks and counts
 // them, never waits; what was queued before the ring filled is whole and in
-// order; and the engineer is told, once per loss.
-TEST(SlowDisk, BlocksAreDroppedAndCountedNeverWaitedFor) {
-    BlockQueue queue(64 * 1024);  // nobody reads it: a disk that does not answer
+// order; once there is room, silence as long as what was lost goes before
+// the next block.
+// A gap in the capture's clock is counted and stands as silence too.
+TEST(SlowDisk, LostAudioIsCountedNeverWaitedForAndStandsAsSilence) {
+    BlockQueue queue(64 * 1024);  // nobody reads it yet: a disk that does not answer
     BufferProcessor processor(queue);
     processor.prepare(1);
-    processor.publish(AudioControls{1, 48000, {1}, {0}, true});
-    Feed feed([&](auto b, auto n, auto frames) { processor.process(b, n, frames); }, 1);
+    AudioControls controls{1, 48000, {1}, {0}, true};
+    controls.take = 4;
+    processor.publish(controls);
+    std::int64_t gap = 0;
+    Feed feed([&](auto b, auto n, auto f) { processor.process(b, n, f, std::exchange(gap, 0)); },
+              1);
+    feed.buffers(10);
+    gap = 100;
     feed.buffers(100);
-    const std::uint64_t lost = queue.droppedBlocks();
-    ASSERT_GT(lost, 0u);
-    std::int64_t frame = 0;
-    for (auto bytes = queue.tryRead(); !bytes.empty(); bytes = queue.tryRead()) {
-        const RecordBlock block(bytes);
-        for (std::uint32_t f = 0; f < block.frames(); ++f, ++frame)
-            ASSERT_EQ(block.track(0)[f], Feed::sample(0, frame));
-        queue.endRead();
-    }
-    EXPECT_EQ(frame + static_cast<std::int64_t>(lost) * 256, feed.frames());
+    const std::uint64_t dropped = queue.droppedBlocks();
+    ASSERT_GT(dropped, 0u);
+    std::int64_t frame = 0, takeFrame = 0;  // of the feed; of the take, silence included
+    auto readAll = [&] {                    // the silences that stand before blocks
+        std::vector<std::int64_t> silences;
+        for (auto bytes = queue.tryRead(); !bytes.empty(); bytes = queue.tryRead()) {
+            const RecordBlock block(bytes);
+            if (block.silenceBefore() > 0) silences.push_back(block.silenceBefore());
+            for (std::uint32_t f = 0; f < block.frames(); ++f, ++frame)
+                EXPECT_EQ(block.track(0)[f], Feed::sample(0, frame));
+            takeFrame += block.silenceBefore() + block.frames();
+            queue.endRead();
+        }
+        return silences;
+    };
+    EXPECT_EQ(readAll(), std::vector<std::int64_t>{100});
+    const Dropouts lost = processor.dropouts();
+    EXPECT_EQ(lost.take, 4u);
+    EXPECT_TRUE(lost.missed.count == 1 && lost.missed.frames == 100 && lost.missed.firstAt == 2560);
+    EXPECT_EQ(lost.disk.count, 1u);  // one run of dropped blocks
+    EXPECT_EQ(lost.disk.frames, static_cast<std::int64_t>(dropped) * 256);
+    EXPECT_EQ(lost.disk.firstAt, takeFrame);
+    feed.buffers(1);  // room again: the silence, then the buffer
+    frame += lost.disk.frames;
+    EXPECT_EQ(readAll(), std::vector<std::int64_t>{lost.disk.frames});
+    EXPECT_EQ(frame, feed.frames());
+    EXPECT_EQ(takeFrame, feed.frames() + 100);
+    controls.take = 5;  // a new take counts from nothing
+    processor.publish(controls);
+    feed.buffers(1);
+    EXPECT_TRUE(processor.dropouts().take == 5 && processor.dropouts().disk.count == 0);
+}
+
+// What the engineer is told of it: the status note, "disk slow" before
+// anything is lost, and the log, at most a line a second.
+TEST(SlowDisk, TheNoteAndTheLogSayWhatWasLostAndWhen) {
+    static QStringList log;
+    qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& l) { log << l; });
     ManualClock clock;
-    TakeRecorder recorder(clock, {});
-    for (int i = 0; i < 3; ++i) recorder.blocks().countDrop();
-    EXPECT_EQ(recorder.newDrops()->text,
-              "Recording error: the disk is too slow — 3 audio blocks lost");
-    recorder.blocks().countDrop();  // said once, then only what is new
-    EXPECT_TRUE(recorder.newDrops()->text.endsWith("— 1 audio blocks lost"));
-    EXPECT_FALSE(recorder.newDrops());
+    DropoutReport report(clock);
+    report.begin(2);
+    Dropouts counts;
+    counts.take = 2;
+    EXPECT_TRUE(report.update(counts, 0.51, 48000));
+    EXPECT_EQ(report.note(), Status::ok(" · disk slow"));
+    EXPECT_FALSE(report.update(counts, 0.3, 48000));  // taken off only below a quarter
+    EXPECT_TRUE(report.update(counts, 0.2, 48000) && report.note().empty());
+    counts.missed.add(751 * 48000, 480, true);   // 0.01 s at 00:12:31
+    counts.disk.add(3727 * 48000, 62400, true);  // 1.3 s at 01:02:07
+    EXPECT_TRUE(report.update(counts, 0.9, 48000));
+    counts.missed.add(751 * 48000 + 9000, 240, true);
+    counts.missed.add(751 * 48000 + 9900, 240, true);
+    report.update(counts, 0.9, 48000);  // within the second: not logged yet
+    EXPECT_EQ(report.note(), Status::failed(" · 3 dropouts (0.02 s), first at 00:12:31 · disk too "
+                                            "slow: 1.3 s lost, first at 01:02:07"));
+    clock.advance(1.0);
+    report.update(counts, 0.9, 48000);
+    report.end("/takes/Recording 1 - 2.15 PM");
+    qInstallMessageHandler(nullptr);
+    EXPECT_EQ(log, (QStringList{"dropout: 0.01 s not received at 00:12:31",
+                                "dropout: 1.3 s dropped (disk too slow) at 01:02:07",
+                                "dropout: 2 losses, 0.01 s not received, the last at 00:12:31",
+                                "take: /takes/Recording 1 - 2.15 PM · 3 dropouts (0.02 s), first "
+                                "at 00:12:31 · disk too slow: 1.3 s lost, first at 01:02:07"}));
+    EXPECT_TRUE(report.note().empty());
+}
+
+// A simulated interface that loses every 7th buffer: each loss is counted,
+// timed and shown, and stands in every file as silence of its length, so the
+// files are as long as the time the take covered.
+TEST_F(Faults, ADropoutIsShownAndStandsAsSilenceInEveryFile) {
+    auto* demo = new DemoSystem({3, 2, 48000, false, "Demo", true, 7});
+    AudioSystem::install(std::unique_ptr<DemoSystem>(demo));
+    engine.refreshDevices();
+    engine.startEngine();
+    for (int i = 0; i < 3; ++i) engine.setName(i, QString("In %1").arg(i + 1));
+    demo->step(3);
+    engine.record();
+    for (int b = 0; b < 40; ++b, engine.tick()) demo->step(1);  // its buffers 4 to 43
+    // Buffers 7, 14, …, 42 are lost: 6 × 256 frames, 0.032 s, shown rounded up.
+    EXPECT_TRUE(engine.status().endsWith(" · 6 dropouts (0.04 s), first at 00:00:00"));
+    engine.stopRecording();
+    EXPECT_EQ(engine.status(), "Saved to " + engine.recordingFolder());
+    ASSERT_EQ(takeFiles().size(), 4);
+    for (const QString& name : takeFiles()) {
+        const SndRead r = readWithSndfile(inTake(name));
+        ASSERT_EQ(r.info.frames, 40 * 256) << name.toStdString();
+        const int input = name.startsWith("Mix") ? -1 : name.mid(3, 1).toInt() - 1;
+        for (sf_count_t i = 0; i < r.info.frames; ++i) {
+            const std::int64_t at = 3 * 256 + i;  // the interface's frame
+            const int got = r.samples[i * r.info.channels];
+            if ((at / 256 + 1) % 7 == 0) {
+                ASSERT_EQ(got, 0) << name.toStdString() << " " << i;
+            } else {
+                ASSERT_TRUE(input < 0 ? got > 0 : got >> 8 == (at + input) % 32768)
+                    << name.toStdString() << " " << i;
+            }
+        }
+    }
 }
 
 // The free space as recording time, a warning under 10 minutes that goes

@@ -27,13 +27,14 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
             if (o.backend != u"jack" && o.backend != u"demo") {
                 o.error = QStringLiteral("--backend takes jack or demo");
             }
-        } else if (a == u"--demo-inputs" || a == u"--demo-rate") {
+        } else if (a == u"--demo-inputs" || a == u"--demo-rate" || a == u"--demo-lose-every") {
+            const bool inputs = a == u"--demo-inputs", rate = a == u"--demo-rate";
             bool ok = false;
             const int value = valueAfter(at).toInt(&ok);
-            if (!ok || value < 1 || value > (a == u"--demo-inputs" ? 512 : 768000)) {
+            if (!ok || value < 1 || value > (inputs ? 512 : rate ? 768000 : 1'000'000)) {
                 o.error = a + QStringLiteral(" takes a positive whole number");
             } else {
-                (a == u"--demo-inputs" ? o.demoInputs : o.demoRate) = value;
+                (inputs ? o.demoInputs : rate ? o.demoRate : o.demoLoseEvery) = value;
             }
         } else if (a == u"-hidden") {
             o.hidden = true;
@@ -70,5 +71,7 @@ QString usage() {
         "                       simulated interface for trying Tessaly without hardware\n"
         "  --demo-inputs N      inputs of the simulated interface (default 20)\n"
         "  --demo-rate HZ       its sample rate (default 48000)\n"
+        "  --demo-lose-every N  it loses every Nth buffer, as a dropout would (default:\n"
+        "                       none)\n"
         "  --help, --version\n");
 }

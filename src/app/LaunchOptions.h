@@ -14,7 +14,8 @@ struct LaunchOptions {
     QString backend = QStringLiteral("jack");
     int demoInputs = 20;
     int demoRate = 48000;
-    QString error;  // a switch with a value it cannot use
+    int demoLoseEvery = 0;  // the simulated interface loses every Nth buffer; 0: none
+    QString error;          // a switch with a value it cannot use
 
     static LaunchOptions parse(const QStringList& arguments);
 };

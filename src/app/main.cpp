@@ -22,8 +22,11 @@ namespace {
 
 void installBackend(const LaunchOptions& o) {
     if (o.backend == u"demo") {
-        AudioSystem::install(
-            std::make_unique<DemoSystem>(DemoSystem::Options{o.demoInputs, 20, o.demoRate}));
+        DemoSystem::Options demo;
+        demo.inputs = o.demoInputs;
+        demo.rate = o.demoRate;
+        demo.loseEvery = o.demoLoseEvery;
+        AudioSystem::install(std::make_unique<DemoSystem>(demo));
     } else {
         AudioSystem::install(std::make_unique<JackSystem>());
     }

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 #include "engine/BufferProcessor.h"
 #include "engine/SampleOps.h"
@@ -43,7 +44,7 @@ void BufferProcessor::publish(const AudioControls& next) {
 }
 
 void BufferProcessor::process(const float* const* buffers, std::int64_t channelCount,
-                              std::int64_t frames) {
+                              std::int64_t frames, std::int64_t lost) {
     if (frames < 1) return;
     processed.store(processed.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     // One consistent set of controls for the whole buffer.
@@ -56,6 +57,7 @@ void BufferProcessor::process(const float* const* buffers, std::int64_t channelC
     work.solo = now.solo.data();
     work.soloLen = now.solo.size();
     work.recording = now.recording;
+    if (work.recording) countTake(now, lost);
     if (now.toneRequest != toneSeen) {
         toneSeen = now.toneRequest;
         toneLeft = now.toneFrames;
@@ -83,6 +85,30 @@ void BufferProcessor::process(const float* const* buffers, std::int64_t channelC
     }
 
     peakMeters.publish(work.peaks.data(), n, work.mixPeak, work.monPeak);
+    if (std::exchange(lossesChanged, false)) {
+        losses.back() = counted;
+        losses.publish();
+    }
+}
+
+void BufferProcessor::countTake(const AudioControls& now, std::int64_t lost) {
+    if (now.take != counted.take) {
+        counted = Dropouts{};
+        counted.take = now.take;
+        takeFrames = owed = 0;
+        dropping = false;
+        lossesChanged = true;
+    }
+    silenceCap = kMaxSilenceSeconds * now.rate;
+    if (lost < 1) return;
+    counted.missed.add(takeFrames, lost, true);
+    takeFrames += lost;
+    owe(lost);
+}
+
+void BufferProcessor::owe(std::int64_t frames) {
+    owed = std::min(owed + frames, silenceCap);
+    lossesChanged = true;
 }
 
 void BufferProcessor::processChunk(const float* const* buffers, int n, std::int64_t offset,
@@ -100,10 +126,18 @@ void BufferProcessor::processChunk(const float* const* buffers, int n, std::int6
     const auto length = static_cast<std::uint32_t>(frames);
     if (work.recording) {
         at = blocks.tryBegin(RecordBlock::bytesFor(tracks, length));
-        if (!at) blocks.countDrop();  // the disk is behind: lose this block, never wait
+        if (!at) {
+            // The disk is behind: lose this block, never wait; silence of its
+            // length goes before the next block that finds room.
+            blocks.countDrop();
+            counted.disk.add(takeFrames, frames, !dropping);
+            owe(frames);
+        }
+        dropping = !at;
+        takeFrames += frames;
     }
     std::optional<RecordBlock> block;
-    if (at) block.emplace(at, tracks, length);
+    if (at) block.emplace(at, tracks, length, static_cast<std::uint32_t>(std::exchange(owed, 0)));
 
     for (int c = 0; c < n; ++c) {
         const auto i = static_cast<std::size_t>(c);

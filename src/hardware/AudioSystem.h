@@ -18,9 +18,11 @@ enum class AudioChange {
     shutdown,       // the audio server went away
 };
 
-// Audio thread: one captured buffer, one float array per channel, valid only during the call.
+// Audio thread: one captured buffer, one float array per channel, valid only
+// during the call. `lost`: frames of the device's clock that went by since the
+// last buffer without reaching us (a dropout); 0 for the first.
 using RenderFn = void (*)(void* user, const float* const* buffers, std::int64_t channels,
-                          std::int64_t frames);
+                          std::int64_t frames, std::int64_t lost);
 // Output thread: fill `frames` samples of each of `channels` output buffers.
 using PullFn = void (*)(void* user, float* const* outputs, int channels, std::int64_t frames);
 

@@ -13,9 +13,10 @@
 // its owner as one float array per channel, at the device's own rate.
 class InputCapture {
 public:
-    // Audio thread: (pointers, channel count, frame count); the pointers are
-    // valid only during the call.
-    using BufferFn = std::function<void(const float* const*, std::int64_t, std::int64_t)>;
+    // Audio thread: (pointers, channel count, frame count, frames lost before
+    // it); the pointers are valid only during the call.
+    using BufferFn =
+        std::function<void(const float* const*, std::int64_t, std::int64_t, std::int64_t)>;
 
     InputCapture();
     ~InputCapture();  // stops
@@ -42,7 +43,7 @@ public:
 
 private:
     static void render(void* self, const float* const* buffers, std::int64_t channels,
-                       std::int64_t frames);
+                       std::int64_t frames, std::int64_t lost);
 
     std::unique_ptr<CaptureStream> stream;
     std::int64_t nch = 0;

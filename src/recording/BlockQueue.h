@@ -26,6 +26,10 @@ public:
     std::span<const std::byte> tryRead() { return ring->tryRead(); }
     void endRead() { ring->endRead(); }
 
+    // Main thread: how full the ring is, 0 to 1.
+    double fill() const {
+        return static_cast<double>(ring->used()) / static_cast<double>(ring->capacity());
+    }
     // Any thread: blocks lost since the queue was made.
     std::uint64_t droppedBlocks() const { return dropped.load(std::memory_order_relaxed); }
 

@@ -35,6 +35,11 @@ public:
     void endRead();
 
     std::size_t capacity() const { return cap; }
+    // Any thread: bytes in use, published blocks and the one being read.
+    std::size_t used() const {
+        const std::uint64_t r = readPos.load(std::memory_order_acquire);  // first: never past w
+        return static_cast<std::size_t>(writePos.load(std::memory_order_acquire) - r);
+    }
     // Largest block; an empty ring always has room for it, wherever it wraps.
     std::size_t maxBlock() const { return cap / 2 - kHeader; }
 

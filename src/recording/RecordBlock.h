@@ -8,10 +8,15 @@
 // armed input and the mono mix for a run of frames, copied by the audio thread
 // and written by the file thread.
 //
-//   offset 0   frames, tracks       (two uint32)
-//   offset 8   channel id per track (int64 each)
+//   offset 0   frames, tracks, silence before (three uint32, one unused)
+//   offset 16  channel id per track (int64 each)
 //   then       track samples        (float, tracks × frames, track after track)
 //   then       mix samples          (float, frames; both sides of the stereo mix)
+//
+// "Silence before" stands for audio lost just before the block (never
+// received, or dropped while the disk was behind): it is written first, as
+// silence in every file, so that the files stay as long as the time covered
+// and the block keeps its place.
 class RecordBlock {
 public:
     // The most frames in one block: the audio thread splits longer buffers.
@@ -22,9 +27,12 @@ public:
     }
 
     // Lays a block out over `bytesFor(tracks, frames)` bytes at `at` (16-byte aligned).
-    RecordBlock(std::byte* at, std::uint32_t tracks, std::uint32_t frames) : base(at) {
+    RecordBlock(std::byte* at, std::uint32_t tracks, std::uint32_t frames,
+                std::uint32_t silenceBefore = 0)
+        : base(at) {
         header()[0] = frames;
         header()[1] = tracks;
+        header()[2] = silenceBefore;
     }
     // Reads a block that the producer laid out.
     explicit RecordBlock(std::span<const std::byte> block)
@@ -32,6 +40,7 @@ public:
 
     std::uint32_t frames() const { return header()[0]; }
     std::uint32_t tracks() const { return header()[1]; }
+    std::uint32_t silenceBefore() const { return header()[2]; }
     std::int64_t& id(std::uint32_t track) { return ids()[track]; }
     std::int64_t id(std::uint32_t track) const { return ids()[track]; }
     float* track(std::uint32_t t) { return samples() + std::size_t{t} * frames(); }
@@ -41,10 +50,10 @@ public:
 
 private:
     static constexpr std::size_t samplesOffset(std::uint32_t tracks) {
-        return (8 + std::size_t{tracks} * sizeof(std::int64_t) + 15) / 16 * 16;
+        return (16 + std::size_t{tracks} * sizeof(std::int64_t) + 15) / 16 * 16;
     }
     std::uint32_t* header() const { return reinterpret_cast<std::uint32_t*>(base); }
-    std::int64_t* ids() const { return reinterpret_cast<std::int64_t*>(base + 8); }
+    std::int64_t* ids() const { return reinterpret_cast<std::int64_t*>(base + 16); }
     float* samples() const { return reinterpret_cast<float*>(base + samplesOffset(header()[1])); }
 
     std::byte* base;

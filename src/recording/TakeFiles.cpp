@@ -13,33 +13,51 @@ FileFailure failureOf(const WAVWriter& writer) {
 
 void TakeFiles::write(const RecordBlock& block) {
     if (writers.empty() && !lostInputs) return;
+    // Audio lost before the block: the same length of silence in every file
+    // of the set, mix included.
+    for (std::uint32_t left = block.silenceBefore(); left > 0;) {
+        const std::uint32_t n = std::min(left, RecordBlock::maxFrames);
+        stereo.assign(2 * std::size_t{n}, 0.0f);
+        for (auto w = writers.begin(); w != writers.end();) w = put(w, stereo.data(), n);
+        putMix(n);
+        left -= n;
+    }
     const std::uint32_t frames = block.frames();
-    std::uint64_t biggest = 0;
     for (std::uint32_t t = 0; t < block.tracks(); ++t) {
-        auto found = writers.find(block.id(t));
-        if (found == writers.end()) continue;
-        found->second->write(block.track(t), frames);
-        if (found->second->failed()) {
-            retire(found->second);
-            writers.erase(found);
-            lostInputs = true;
-            continue;
-        }
-        biggest = std::max(biggest, found->second->dataSize());
+        const auto found = writers.find(block.id(t));
+        if (found != writers.end()) put(found, block.track(t), frames);
     }
-    if (mixWriter) {
-        stereo.resize(2 * std::size_t{frames});
-        const float* mix = block.mix();
-        for (std::uint32_t f = 0; f < frames; ++f) stereo[2 * f] = stereo[2 * f + 1] = mix[f];
-        mixWriter->write(stereo.data(), frames);
-        if (mixWriter->failed()) {
-            retire(mixWriter);
-            mixWriter.reset();
-        } else {
-            biggest = std::max(biggest, mixWriter->dataSize());
-        }
+    if (!mixWriter) return;
+    stereo.resize(2 * std::size_t{frames});
+    const float* mix = block.mix();
+    for (std::uint32_t f = 0; f < frames; ++f) stereo[2 * f] = stereo[2 * f + 1] = mix[f];
+    putMix(frames);
+}
+
+TakeFiles::Writers::iterator TakeFiles::put(Writers::iterator writer, const float* samples,
+                                            std::uint32_t frames) {
+    writer->second->write(samples, frames);
+    if (!grew(*writer->second)) {
+        retire(writer->second);
+        lostInputs = true;
+        return writers.erase(writer);
     }
-    largest.store(std::max(biggest, largestFile()), std::memory_order_relaxed);
+    return std::next(writer);
+}
+
+void TakeFiles::putMix(std::uint32_t frames) {
+    if (!mixWriter) return;
+    mixWriter->write(stereo.data(), frames);
+    if (!grew(*mixWriter)) {
+        retire(mixWriter);
+        mixWriter.reset();
+    }
+}
+
+bool TakeFiles::grew(const WAVWriter& writer) {
+    if (writer.failed()) return false;
+    largest.store(std::max(writer.dataSize(), largestFile()), std::memory_order_relaxed);
+    return true;
 }
 
 void TakeFiles::retire(std::unique_ptr<WAVWriter>& writer) {

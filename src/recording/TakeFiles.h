@@ -23,11 +23,13 @@ struct FileFailure {
 // and changed nowhere else, so a recorded block never meets a half-changed table.
 class TakeFiles {
 public:
-    std::map<std::int64_t, std::unique_ptr<WAVWriter>> writers;
+    using Writers = std::map<std::int64_t, std::unique_ptr<WAVWriter>>;
+    Writers writers;
     std::unique_ptr<WAVWriter> mixWriter;
 
     // Writes one recorded block: each input's samples to that input's writer,
-    // then the mix to both sides of the mix file. Writes nothing at all while
+    // then the mix to both sides of the mix file; silence before it in every
+    // file when audio was lost before it. Writes nothing at all while
     // the set has no input file. A file whose write fails is closed (its
     // header then matches what reached the disk) and leaves the set.
     void write(const RecordBlock& block);
@@ -49,11 +51,17 @@ public:
     std::uint64_t largestFile() const { return largest.load(std::memory_order_relaxed); }
 
 private:
+    // Appends to one input's file, or to the mix file from `stereo`; a file
+    // whose write fails leaves the set. Returns the next input's writer.
+    Writers::iterator put(Writers::iterator writer, const float* samples, std::uint32_t frames);
+    void putMix(std::uint32_t frames);
+    // False when the write failed; else the largest size takes it in.
+    bool grew(const WAVWriter& writer);
     void retire(std::unique_ptr<WAVWriter>& writer);
 
     std::vector<FileFailure> failures;
     bool lostInputs = false;  // input files of this set failed; the mix goes on
     std::uint64_t closed = 0;
     std::atomic<std::uint64_t> largest{0};
-    std::vector<float> stereo;  // reused interleaving buffer for the mix
+    std::vector<float> stereo;  // reused buffer for the mix's two sides, or silence
 };

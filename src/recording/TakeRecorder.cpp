@@ -14,8 +14,9 @@ namespace {
 // Seconds of recorded audio the block ring holds while the disk is slow.
 constexpr std::size_t kBufferSeconds = 5;
 // A set rolls over this long (of its fastest file) before a file would
-// outgrow its header's sizes.
-constexpr double kRollHeadroomSeconds = 10.0;
+// outgrow its header's sizes: more than a full block ring and the longest
+// silence block can add to it between two ticks.
+constexpr double kRollHeadroomSeconds = 15.0;
 
 Status failureStatus(const std::vector<FileFailure>& failures) {
     const FileFailure& first = failures.front();
@@ -125,16 +126,6 @@ bool TakeRecorder::rollDue(int rate) const {
     const double headroom = kRollHeadroomSeconds * 2 * WAVWriter::bytesPerSample * rate;
     return secondsBetween(setStart.steady, clock.ticks()) >= rollover ||
            static_cast<double>(files.largestFile()) + headroom >= static_cast<double>(maxFileBytes);
-}
-
-std::optional<Status> TakeRecorder::newDrops() {
-    // Audio the disk could not take in time is gone; the engineer must know.
-    const std::uint64_t dropped = queue.droppedBlocks();
-    if (dropped <= dropsShown) return std::nullopt;
-    const std::uint64_t lost = dropped - dropsShown;
-    dropsShown = dropped;
-    return Status::failed(
-        QStringLiteral("Recording error: the disk is too slow — %1 audio blocks lost").arg(lost));
 }
 
 Status TakeRecorder::filesFailed(const std::vector<FileFailure>& failures, bool exhausted,

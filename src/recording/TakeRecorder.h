@@ -20,8 +20,8 @@ struct TakeInput {
 
 // Takes and their sets of files: a take folder in a day folder under the
 // recording root, one set of files when the take starts and a new one in the
-// same folder every hour (or before a file outgrows its header), the failures
-// of files and the blocks the disk could not take in time. Folders and names
+// same folder every hour (or before a file outgrows its header), and the
+// failures of files. Folders and names
 // are decided on the main thread; files are opened, written and closed only
 // on the file thread, so a recorded block never meets a half-changed set.
 //
@@ -61,8 +61,6 @@ public:
     Status roll(const std::vector<TakeInput>& inputs, int rate);
     // Every tick while recording: whether the set is due to roll over.
     bool rollDue(int rate) const;
-    // Every tick: audio blocks lost since the last report, said once.
-    std::optional<Status> newDrops();
     // Main thread: a report from the file thread. A report about a set that
     // has since been replaced says nothing about the one now open; the take
     // ends only when no file of the open set is left.
@@ -96,6 +94,5 @@ private:
     Clock::Instant setStart;
     std::uint64_t openSetNumber = 0;
     std::uint64_t maxFileBytes = WAVWriter::maxDataBytes;
-    std::uint64_t dropsShown = 0;
     std::unique_ptr<OpenTakeMark> mark;  // while the take runs
 };

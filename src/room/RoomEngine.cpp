@@ -47,7 +47,8 @@ RoomEngine::RoomEngine(const Clock& c, QObject* parent)
       processor(recorder.blocks()),
       session(c),
       retry(new QTimer(this)),
-      disk(std::make_unique<DiskSpace>(c)) {
+      disk(std::make_unique<DiskSpace>(c)),
+      losses(c) {
     retry->setInterval(kRetryMs);
     connect(retry, &QTimer::timeout, this, &RoomEngine::lookForInterface);
     const Settings settings;
@@ -71,8 +72,7 @@ void RoomEngine::setFreeSpace(DiskSpace::Source source, std::chrono::millisecond
 
 void RoomEngine::setStatus(const Status& status) {
     statusBase = status;
-    assign(status_,
-           diskWarning.isEmpty() ? status : status.then(QString(), Status::ok(diskWarning)));
+    assign(status_, status.then(QString(), losses.note()).then(QString(), Status::ok(diskWarning)));
 }
 
 double RoomEngine::takeBytesPerSecond() const {
@@ -167,9 +167,8 @@ void RoomEngine::startEngine() {
     channelList_.load(input->device.uid, input->names);
     Q_EMIT changed();
     publishControls();
-    session.run(*input, [this](const float* const* buffers, std::int64_t n, std::int64_t frames) {
-        processor.process(buffers, n, frames);
-    });
+    session.run(*input, [this](const float* const* buffers, std::int64_t n, std::int64_t frames,
+                               std::int64_t lost) { processor.process(buffers, n, frames, lost); });
 
     const DeviceSession::Format format = session.headphoneFormat(input->headphones, hwRate_);
     feed = std::make_unique<HeadphoneFeed>(processor.monitorRing(), hwRate_ / format.rate);
@@ -328,6 +327,7 @@ void RoomEngine::record(const std::optional<QString>& dayFolder) {
         return;
     }
     controls.recording = true;
+    losses.begin(++controls.take);
     publishControls();
     buffersSeen = processor.buffersProcessed();
     lastBuffer = clock.ticks();
@@ -348,6 +348,7 @@ void RoomEngine::stopRecording() {
 
 void RoomEngine::endTakeState() {
     diskWarning.clear();  // said of a take only
+    losses.end(recordingFolder_);
     controls.recording = false;
     publishControls();
     assign(recording_, false);
@@ -426,6 +427,8 @@ void RoomEngine::tick() {
     }
     if (!recording_) return;
     assign(elapsed_, recorder.elapsed());
-    if (const auto lost = recorder.newDrops()) setStatus(*lost);
+    if (losses.update(processor.dropouts(), recorder.blocks().fill(), hwRate_)) {
+        setStatus(statusBase);
+    }
     if (recorder.rollDue(hwRate_)) rollFiles();
 }

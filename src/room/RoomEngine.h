@@ -13,6 +13,7 @@
 #include "hardware/DeviceSession.h"
 #include "recording/DiskSpace.h"
 #include "recording/TakeRecorder.h"
+#include "room/DropoutReport.h"
 #include "room/RoomCommands.h"
 #include "room/RoomState.h"
 
@@ -62,9 +63,9 @@ public:
     void testTone(double seconds = 0.7) override;
     void setLinkConnected(bool connected) override;
 
-    // Every 0.05 s: meters, headphone label, elapsed time, lost blocks, a
-    // capture that fell silent, a cut-off take to go on with, and
-    // a new set of files when the current one is due.
+    // Every 0.05 s: meters, headphone label, elapsed time, the disk, audio
+    // lost, a capture that fell silent, a cut-off take to go on with, and a
+    // new set of files when the current one is due.
     void tick();
 
     // Any thread: buffers the audio backend lost, and recorded blocks lost
@@ -91,7 +92,7 @@ private:
     void endTakeState();
     void publishControls();
     std::vector<TakeInput> armedInputs() const;
-    // The status, with the disk warning after it while there is one.
+    // The status, with the take's losses and the disk warning after it.
     void setStatus(const Status& status);
     // Every tick: the volume's free space as recording time; the warning;
     // a take stopped before the disk is full.
@@ -114,7 +115,8 @@ private:
     std::optional<QString> resumeIn;  // the day folder of a take to go on with
     QString recovered;                // what the start-up repaired, said with the next start
     std::unique_ptr<DiskSpace> disk;
-    Status statusBase;  // what the status says before the disk warning
+    Status statusBase;  // what the status says before the notes of the take
+    DropoutReport losses;
     QString diskWarning;
     std::uint64_t buffersSeen = 0;   // at the last tick that saw the count move
     Clock::SteadyTime lastBuffer{};  // when that was

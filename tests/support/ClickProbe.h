@@ -1,6 +1,7 @@
 #pragma once
 
 #include <jack/jack.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -8,9 +9,11 @@
 // A JACK client that clicks into one port and listens on another: the round
 // trip of each click, in frames, from the cycle it was sent in to the first
 // sample heard. Its own loop costs one period; the rest is what lies between.
+// With `stallEvery`, it sleeps 30 ms in every so many cycles: the server
+// skips cycles of the clients after it.
 class ClickProbe {
 public:
-    ClickProbe(const char* into, const char* from) {
+    ClickProbe(const char* into, const char* from, int stallEvery = 0) : stalls(stallEvery) {
         if (!(client = jack_client_open("click-probe", JackNoStartServer, nullptr))) return;
         out = jack_port_register(client, "click", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         in = jack_port_register(client, "listen", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
@@ -31,6 +34,7 @@ public:
 private:
     static int process(jack_nframes_t frames, void* self) {
         auto* p = static_cast<ClickProbe*>(self);
+        if (p->stalls > 0 && ++p->cycles % p->stalls == 0) usleep(30000);
         const long now = static_cast<long>(jack_last_frame_time(p->client));
         auto* click = static_cast<float*>(jack_port_get_buffer(p->out, frames));
         const auto* listen = static_cast<const float*>(jack_port_get_buffer(p->in, frames));
@@ -52,4 +56,6 @@ private:
     jack_port_t* in = nullptr;
     long sentAt = -1;  // frame time of the click on its way, -1 when none
     int quiet = 0;
+    const int stalls;
+    int cycles = 0;
 };

@@ -61,9 +61,9 @@ protected:
     }
     // Buffers into the running capture.
     Feed capture(int channels) {
-        return Feed(
-            [this](auto b, auto n, auto frames) { audio->render(audio->renderUser, b, n, frames); },
-            channels);
+        return Feed([this](auto b, auto n,
+                           auto frames) { audio->render(audio->renderUser, b, n, frames, 0); },
+                    channels);
     }
     // What the first headphone channel plays next, `frames` of it.
     std::vector<float> headphones(int frames) {
@@ -76,7 +76,7 @@ protected:
     bool toneHeard() {
         std::vector<float> silence(256, 0.0f);
         std::vector<const float*> buffers(engine.channels().size(), silence.data());
-        audio->render(audio->renderUser, buffers.data(), std::ssize(buffers), 256);
+        audio->render(audio->renderUser, buffers.data(), std::ssize(buffers), 256, 0);
         const std::vector<float> heard = headphones(256);
         return std::any_of(heard.begin(), heard.end(), [](float s) { return s != 0.0f; });
     }

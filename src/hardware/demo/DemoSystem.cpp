@@ -53,6 +53,7 @@ public:
     RenderFn render;
     void* user;
     double hz = 0;
+    std::int64_t next = -1;  // the clock thread's: the frame the next buffer starts at
 };
 
 class DemoPlayback final : public PlaybackStream {
@@ -106,6 +107,11 @@ void DemoSystem::run() {
 void DemoSystem::tick() {
     if (!present.load(std::memory_order_relaxed)) return;
     RealtimeScope realtime;
+    if (options.loseEvery > 0 && ++cycles % options.loseEvery == 0) {
+        // A dropout: the clock moves on, nothing is captured or played.
+        frame += bufferFrames;
+        return;
+    }
     // The headphones first, so inputs 19 and 20 carry this very buffer back.
     for (auto& b : out) std::fill(b.begin(), b.end(), 0.0f);
     playback.use([this](DemoPlayback& p) {
@@ -118,9 +124,12 @@ void DemoSystem::tick() {
         float* b = in[static_cast<std::size_t>(i)].data();
         for (int f = 0; f < bufferFrames; ++f) b[f] = sample(i, frame + f);
     }
+    capture.use([this](DemoCapture& c) {
+        const std::int64_t lost = c.next < 0 ? 0 : frame - c.next;
+        c.next = frame + bufferFrames;
+        c.render(c.user, inPtrs.data(), options.inputs, bufferFrames, lost);
+    });
     frame += bufferFrames;
-    capture.use(
-        [this](DemoCapture& c) { c.render(c.user, inPtrs.data(), options.inputs, bufferFrames); });
 }
 
 float DemoSystem::sample(int input, std::int64_t at) {

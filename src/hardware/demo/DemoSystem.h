@@ -34,6 +34,9 @@ public:
         // as the top 15 bits of its 24-bit samples: a file then tells which
         // frames it holds.
         bool counting = false;
+        // Every this many buffers one is lost before it reaches the capture,
+        // as a dropout would lose it (0: none).
+        int loseEvery = 0;
     };
     static constexpr std::uint32_t deviceId = 1;
     static constexpr int bufferFrames = 256;
@@ -78,6 +81,7 @@ private:
 
     // The clock thread's own.
     std::int64_t frame = 0;
+    std::int64_t cycles = 0;  // buffers the clock went through
     std::uint32_t noise = 0x9E3779B9u;
     std::vector<std::vector<float>> in, out;  // one buffer per input and per output
     std::vector<const float*> inPtrs;

@@ -141,11 +141,19 @@ int JackClient::process(jack_nframes_t frames, void* self) {
     RealtimeScope realtime;
     auto* c = static_cast<JackClient*>(self);
     // Capture first: the monitor ring is written, then read, in the same cycle.
-    c->inputs.use([frames](Inputs& in) {
+    c->inputs.use([c, frames](Inputs& in) {
+        // Cycles the server skipped show as a jump in its frame clock. Its
+        // xrun notice would not do: it also comes for other clients' xruns.
+        const jack_nframes_t at = jack_last_frame_time(c->client);
+        const auto ahead = static_cast<std::int32_t>(at - in.nextFrame);  // the clock wraps
+        const std::int64_t lost = in.clocked && ahead > 0 ? ahead : 0;
+        in.nextFrame = at + frames;
+        in.clocked = true;
         for (std::size_t i = 0; i < in.ports.size(); ++i) {
             in.buffers[i] = static_cast<const float*>(jack_port_get_buffer(in.ports[i], frames));
         }
-        in.render(in.user, in.buffers.data(), static_cast<std::int64_t>(in.buffers.size()), frames);
+        in.render(in.user, in.buffers.data(), static_cast<std::int64_t>(in.buffers.size()), frames,
+                  lost);
     });
     c->outputs.use([frames](Outputs& out) {
         for (std::size_t i = 0; i < out.ports.size(); ++i) {

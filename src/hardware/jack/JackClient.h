@@ -54,6 +54,10 @@ private:
         std::vector<const float*> buffers;  // filled each cycle; sized once
         RenderFn render = nullptr;
         void* user = nullptr;
+        // The process callback's own: the frame time the next cycle should
+        // start at, once a cycle has run.
+        jack_nframes_t nextFrame = 0;
+        bool clocked = false;
     };
     struct Outputs {
         std::vector<jack_port_t*> ports;

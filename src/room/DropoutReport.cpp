@@ -1,0 +1,90 @@
+#include "room/DropoutReport.h"
+
+#include <QDebug>
+#include <cmath>
+
+namespace {
+
+// Take time as "01:02:07".
+QString takeTime(std::int64_t frames, int rate) {
+    const std::int64_t s = frames / rate;
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600, 2, 10, QChar(u'0'))
+        .arg(s / 60 % 60, 2, 10, QChar(u'0'))
+        .arg(s % 60, 2, 10, QChar(u'0'));
+}
+
+// "0.02", "1.3": hundredths under a second, rounded up so that a loss never
+// reads as none; tenths above.
+QString lostSeconds(std::int64_t frames, int rate) {
+    const double s = static_cast<double>(frames) / rate;
+    return s < 1.0 ? QString::number(std::ceil(s * 100.0) / 100.0, 'f', 2)
+                   : QString::number(s, 'f', 1);
+}
+
+}  // namespace
+
+void DropoutReport::begin(std::uint64_t number) {
+    take = number;
+    counts = logged = Dropouts{};
+    loggedAt.reset();
+    slow = false;
+    shown = {};
+}
+
+bool DropoutReport::update(const Dropouts& latest, double ringFill, int hz) {
+    rate = std::max(hz, 1);
+    if (latest.take == take) counts = latest;
+    // Taken off below a quarter only, so that it does not flap.
+    slow = ringFill > 0.5 || (slow && ringFill > 0.25);
+    if (!loggedAt || secondsBetween(*loggedAt, clock.ticks()) >= 1.0) logNew();
+    const Status note = noteFor(slow);
+    if (note == shown) return false;
+    shown = note;
+    return true;
+}
+
+void DropoutReport::end(const QString& folder) {
+    logNew();
+    const Status totals = noteFor(false);
+    if (!totals.empty()) qInfo().noquote() << QStringLiteral("take: ") + folder + totals.text;
+    begin(0);
+}
+
+Status DropoutReport::noteFor(bool ringSlow) const {
+    QString text;
+    const Dropouts::Loss& missed = counts.missed;
+    if (missed.count > 0) {
+        text += QStringLiteral(" · %1 %2 (%3 s), first at %4")
+                    .arg(QString::number(missed.count),
+                         missed.count == 1 ? QStringLiteral("dropout") : QStringLiteral("dropouts"),
+                         lostSeconds(missed.frames, rate), takeTime(missed.firstAt, rate));
+    }
+    const Dropouts::Loss& disk = counts.disk;
+    if (disk.count > 0) {
+        text += QStringLiteral(" · disk too slow: %1 s lost, first at %2")
+                    .arg(lostSeconds(disk.frames, rate), takeTime(disk.firstAt, rate));
+    } else if (ringSlow) {
+        text += QStringLiteral(" · disk slow");
+    }
+    return {text, missed.count > 0 || disk.count > 0};
+}
+
+void DropoutReport::logNew() {
+    auto say = [this](const Dropouts::Loss& now, const Dropouts::Loss& before, const QString& how) {
+        const std::uint64_t losses = now.count - before.count;
+        const std::int64_t frames = now.frames - before.frames;
+        if (frames == 0) return;
+        const QString lost = lostSeconds(frames, rate) + QStringLiteral(" s ") + how;
+        const QString at = takeTime(now.lastAt, rate);
+        qInfo().noquote() << (losses > 1 ? QStringLiteral("dropout: %1 losses, %2, the last at %3")
+                                               .arg(QString::number(losses), lost, at)
+                                         : QStringLiteral("dropout: %1 at %2").arg(lost, at));
+    };
+    say(counts.missed, logged.missed, QStringLiteral("not received"));
+    say(counts.disk, logged.disk, QStringLiteral("dropped (disk too slow)"));
+    if (counts.missed.frames != logged.missed.frames || counts.disk.frames != logged.disk.frames) {
+        loggedAt = clock.ticks();
+    }
+    logged = counts;
+}
