@@ -56,6 +56,8 @@ TEST_F(Window, RowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
     show(18);
     EXPECT_EQ(view->rows().size(), 8u);
     EXPECT_EQ(view->inputPicker()->currentText(), "Scarlett 18i20 (18 in)");
+    ASSERT_TRUE(
+        waitFor([&] { return engine.tick(), settle(), !view->timeLeftLabel()->text().isEmpty(); }));
     shot("idle.png");
     click(view->showAllBox());
     EXPECT_EQ(view->rows().size(), 18u);
