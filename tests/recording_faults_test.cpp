@@ -93,7 +93,7 @@ TEST(SlowDisk, LostAudioIsCountedNeverWaitedForAndStandsAsSilence) {
     processor.prepare(1);
     AudioControls controls{1, 48000, {1}, {0}, true, 4};
     processor.publish(controls);
-    std::int64_t gap = 0;
+    std::int64_t gap = 50;  // before the take's first buffer: not the take's
     Feed feed([&](auto b, auto n, auto f) { processor.process(b, n, f, std::exchange(gap, 0)); },
               1);
     feed.buffers(10);
@@ -155,10 +155,10 @@ TEST(SlowDisk, TheNoteAndTheLogSayWhatWasLostAndWhen) {
                                             "slow: 1.3 s lost, first at 01:02:07"));
     clock.advance(1.0);
     report.update(counts, 0.9, 48000);
-    report.end("/takes/Recording 1 - 2.15 PM");
+    report.end(counts, "/takes/Recording 1 - 2.15 PM");
     qInstallMessageHandler(nullptr);
-    EXPECT_EQ(log, (QStringList{"dropout: 0.01 s not received at 00:12:31",
-                                "dropout: 1.3 s dropped (disk too slow) at 01:02:07",
+    EXPECT_EQ(log, (QStringList{"dropout: 0.01 s not received at 00:12:31; 1.3 s dropped (disk "
+                                "too slow) at 01:02:07",
                                 "dropout: 2 losses, 0.01 s not received, the last at 00:12:31",
                                 "take: /takes/Recording 1 - 2.15 PM · 3 dropouts (0.02 s), first "
                                 "at 00:12:31 · disk too slow: 1.3 s lost, first at 01:02:07"}));

@@ -31,8 +31,11 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
             const bool inputs = a == u"--demo-inputs", rate = a == u"--demo-rate";
             bool ok = false;
             const int value = valueAfter(at).toInt(&ok);
-            if (!ok || value < 1 || value > (inputs ? 512 : rate ? 768000 : 1'000'000)) {
-                o.error = a + QStringLiteral(" takes a positive whole number");
+            // Losing every buffer would be no interface at all.
+            const int least = inputs || rate ? 1 : 2;
+            if (!ok || value < least || value > (inputs ? 512 : rate ? 768000 : 1'000'000)) {
+                o.error = a + (least == 1 ? QStringLiteral(" takes a positive whole number")
+                                          : QStringLiteral(" takes a whole number of 2 or more"));
             } else {
                 (inputs ? o.demoInputs : rate ? o.demoRate : o.demoLoseEvery) = value;
             }

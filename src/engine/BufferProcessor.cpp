@@ -98,6 +98,7 @@ void BufferProcessor::countTake(const AudioControls& now, std::int64_t lost) {
         takeFrames = owed = 0;
         dropping = false;
         lossesChanged = true;
+        lost = 0;  // a gap before its first buffer is not the take's
     }
     silenceCap = kMaxSilenceSeconds * now.rate;
     if (lost < 1) return;

@@ -241,6 +241,12 @@ WAVWriter::~WAVWriter() {
 void WAVWriter::write(const float* interleaved, std::int64_t frames) {
     if (frames < 1 || fd < 0 || err) return;
     std::size_t samples = static_cast<std::size_t>(frames) * static_cast<std::size_t>(nch);
+    // Sets roll over well before this; should a backlog still carry a file
+    // past what its sizes can say, the file ends exact instead of lying.
+    if (dataBytes + kSample * samples > maxDataBytes) {
+        if (flush(true)) fail("write", EFBIG);  // a failed flush has said why already
+        return;
+    }
     while (samples > 0) {
         const std::size_t room = (kBufferBytes - pendingBytes) / kSample;
         if (room == 0) {

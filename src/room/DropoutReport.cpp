@@ -44,7 +44,8 @@ bool DropoutReport::update(const Dropouts& latest, double ringFill, int hz) {
     return true;
 }
 
-void DropoutReport::end(const QString& folder) {
+void DropoutReport::end(const Dropouts& latest, const QString& folder) {
+    if (latest.take == take) counts = latest;
     logNew();
     const Status totals = noteFor(false);
     if (!totals.empty()) qInfo().noquote() << QStringLiteral("take: ") + folder + totals.text;
@@ -71,20 +72,25 @@ Status DropoutReport::noteFor(bool ringSlow) const {
 }
 
 void DropoutReport::logNew() {
-    auto say = [this](const Dropouts::Loss& now, const Dropouts::Loss& before, const QString& how) {
+    // What is new of one kind: "0.01 s not received at 00:12:31".
+    auto said = [this](const Dropouts::Loss& now, const Dropouts::Loss& before,
+                       const QString& how) {
         const std::uint64_t losses = now.count - before.count;
-        const std::int64_t frames = now.frames - before.frames;
-        if (frames == 0) return;
-        const QString lost = lostSeconds(frames, rate) + QStringLiteral(" s ") + how;
+        const QString lost = lostSeconds(now.frames - before.frames, rate) + QStringLiteral(" s ");
         const QString at = takeTime(now.lastAt, rate);
-        qInfo().noquote() << (losses > 1 ? QStringLiteral("dropout: %1 losses, %2, the last at %3")
-                                               .arg(QString::number(losses), lost, at)
-                                         : QStringLiteral("dropout: %1 at %2").arg(lost, at));
+        if (losses == 0)
+            return lost + QStringLiteral("more ") + how + QStringLiteral(" since ") + at;
+        if (losses == 1) return lost + how + QStringLiteral(" at ") + at;
+        return QStringLiteral("%1 losses, %2, the last at %3")
+            .arg(QString::number(losses), lost + how, at);
     };
-    say(counts.missed, logged.missed, QStringLiteral("not received"));
-    say(counts.disk, logged.disk, QStringLiteral("dropped (disk too slow)"));
-    if (counts.missed.frames != logged.missed.frames || counts.disk.frames != logged.disk.frames) {
-        loggedAt = clock.ticks();
-    }
+    QStringList parts;
+    if (counts.missed.frames != logged.missed.frames)
+        parts << said(counts.missed, logged.missed, QStringLiteral("not received"));
+    if (counts.disk.frames != logged.disk.frames)
+        parts << said(counts.disk, logged.disk, QStringLiteral("dropped (disk too slow)"));
     logged = counts;
+    if (parts.isEmpty()) return;
+    qInfo().noquote() << QStringLiteral("dropout: ") + parts.join(QStringLiteral("; "));
+    loggedAt = clock.ticks();
 }

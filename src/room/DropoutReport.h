@@ -26,9 +26,9 @@ public:
     // and the rate. True when the note changed.
     bool update(const Dropouts& latest, double ringFill, int rate);
     const Status& note() const { return shown; }
-    // The take in `folder` ended: the log says what it had not said yet, and
-    // the totals; the note goes.
-    void end(const QString& folder);
+    // The take in `folder` ended, having lost `latest`: the log says what it
+    // had not said yet, and the totals; the note goes.
+    void end(const Dropouts& latest, const QString& folder);
 
 private:
     Status noteFor(bool slow) const;

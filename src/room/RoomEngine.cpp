@@ -348,7 +348,7 @@ void RoomEngine::stopRecording() {
 
 void RoomEngine::endTakeState() {
     diskWarning.clear();  // said of a take only
-    losses.end(recordingFolder_);
+    losses.end(processor.dropouts(), recordingFolder_);
     controls.recording = false;
     publishControls();
     assign(recording_, false);
