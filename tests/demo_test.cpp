@@ -13,11 +13,12 @@ TEST(DemoCapture, SwappingTheCallbackAndStoppingWhileAudioRuns) {
     std::atomic<int> calls[2] = {0, 0};
     for (int round = 0; round < 40; ++round) {
         const int mine = round % 2;
-        capture.setOnBuffer([&calls, mine, guard = std::make_shared<int>(7)](
-                                const float* const*, std::int64_t n, std::int64_t frames, std::int64_t) {
-            EXPECT_TRUE(*guard == 7 && n == 20 && frames == DemoSystem::bufferFrames);
-            calls[mine]++;
-        });
+        capture.setOnBuffer(
+            [&calls, mine, guard = std::make_shared<int>(7)](const float* const*, std::int64_t n,
+                                                             std::int64_t frames, std::int64_t) {
+                EXPECT_TRUE(*guard == 7 && n == 20 && frames == DemoSystem::bufferFrames);
+                calls[mine]++;
+            });
         const int other = calls[1 - mine].load();
         std::this_thread::sleep_for(std::chrono::milliseconds(8));
         EXPECT_EQ(calls[1 - mine].load(), other);  // the replaced one is silent

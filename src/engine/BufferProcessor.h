@@ -54,9 +54,9 @@ private:
     // Buffers longer than this are taken in runs of it: the working arrays
     // and the recorded blocks stay small.
     static constexpr int kChunk = static_cast<int>(RecordBlock::maxFrames);
-    // At most this much silence stands for a gap: a longer
-    // one is a stall, not a glitch, and all of it at once could carry a file
-    // past what its header can describe before the next set begins.
+    // At most this much silence stands for a gap: a longer one is a stall,
+    // not a glitch, and all of it at once could carry a file past what its
+    // header can describe before the next set begins.
     static constexpr std::int64_t kMaxSilenceSeconds = 5;
     void processChunk(const float* const* buffers, int n, std::int64_t offset, int frames);
     // While recording: a new take's counts, and a gap before this buffer.

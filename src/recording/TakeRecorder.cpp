@@ -14,9 +14,8 @@ namespace {
 // Seconds of recorded audio the block ring holds while the disk is slow.
 constexpr std::size_t kBufferSeconds = 5;
 // A set rolls over this long (of its fastest file) before a file would
-// outgrow its header's sizes: more than a full block ring and the longest
-// silence block can add to it between two ticks.
-constexpr double kRollHeadroomSeconds = 15.0;
+// outgrow its header's sizes.
+constexpr double kRollHeadroomSeconds = 10.0;
 
 Status failureStatus(const std::vector<FileFailure>& failures) {
     const FileFailure& first = failures.front();

@@ -21,9 +21,9 @@ struct TakeInput {
 // Takes and their sets of files: a take folder in a day folder under the
 // recording root, one set of files when the take starts and a new one in the
 // same folder every hour (or before a file outgrows its header), and the
-// failures of files. Folders and names
-// are decided on the main thread; files are opened, written and closed only
-// on the file thread, so a recorded block never meets a half-changed set.
+// failures of files. Folders and names are decided on the main thread; files
+// are opened, written and closed only on the file thread, so a recorded block
+// never meets a half-changed set.
 //
 // Main thread, except blocks() (the audio thread's way in) and what the
 // failure handler is called with (the file thread).
