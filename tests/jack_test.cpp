@@ -33,7 +33,8 @@ static qsizetype entries(const char* dir) {  // open descriptors, or threads
 // counted, timed and shown. Then the server dies mid-take:
 // exact files, and the next take once it is back, ten times over, with
 // nothing left behind by the dead servers' clients. A recorder started
-// before its server starts when the server does.
+// before its server starts when the server does; with no output device its
+// headphones play on the server's default playback ports.
 TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
     EXPECT_EQ(engine.status(), "system — 20 inputs at 48 kHz · headphones: system");
     for (int i = 2; i < engine.channels().size(); ++i) engine.setArmed(i, false);
@@ -83,7 +84,19 @@ TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
     engine.startEngine();  // before the server: waits for it
     EXPECT_EQ(engine.status(), "No audio interface found — plug in the Scarlett");
     server.start();
-    EXPECT_TRUE(waitFor([&] { return engine.running(); }));
+    ASSERT_TRUE(waitFor([&] { return engine.running(); }));
+    engine.selectOutput("none");  // no output device: the server's default playback
+    jack_client_t* look = jack_client_open("look", JackNoStartServer, nullptr);
+    for (const char* port : {"tessaly:out_1", "tessaly:out_2"}) {
+        const char** to = jack_port_get_all_connections(look, jack_port_by_name(look, port));
+        EXPECT_EQ(QString(to ? to[0] : "") + (to && to[1] ? "…" : ""),
+                  QString(port).replace("tessaly:out", "system:playback"));
+        jack_free(to);
+    }
+    jack_client_close(look);
+    ClickProbe tap("system:playback_3", "tessaly:out_1");  // its clicks go elsewhere
+    engine.testTone();
+    EXPECT_TRUE(waitFor([&] { return tap.loudest > 0.2f; }));  // the tone, at 0.25
 }
 
 TEST(JackNames, TheAlsaCardBehindAnAlias) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 
 // A JACK client that clicks into one port and listens on another: the round
 // trip of each click, in frames, from the cycle it was sent in to the first
@@ -28,7 +29,8 @@ public:
     }
     bool connected = false;
     jack_nframes_t period = 0;
-    std::atomic<int> heard{0};  // round trips measured, in `trips`
+    std::atomic<int> heard{0};         // round trips measured, in `trips`
+    std::atomic<float> loudest{0.0f};  // the largest sample heard
     long trips[64] = {};
 
 private:
@@ -39,6 +41,8 @@ private:
         auto* click = static_cast<float*>(jack_port_get_buffer(p->out, frames));
         const auto* listen = static_cast<const float*>(jack_port_get_buffer(p->in, frames));
         std::fill(click, click + frames, 0.0f);
+        for (jack_nframes_t f = 0; f < frames; ++f)
+            if (std::abs(listen[f]) > p->loudest) p->loudest = std::abs(listen[f]);
         const auto loud = std::find_if(listen, listen + frames, [](float s) { return s > 0.5f; });
         if (p->sentAt >= 0 && loud != listen + frames) {
             if (p->heard < 64) p->trips[p->heard] = now + (loud - listen) - p->sentAt;

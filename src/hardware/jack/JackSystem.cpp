@@ -228,6 +228,10 @@ PlaybackResult JackSystem::openPlayback(const AudioDev* device, int channels, Pu
             result.deviceError = deviceGone();
         }
     }
+    // No output device, or the chosen one is gone: the server's default
+    // playback, its first two physical playback ports, as a desktop plays it.
+    if (targets.isEmpty() && control())
+        targets = portList(client, JackPortIsPhysical | JackPortIsInput).mid(0, 2);
     result.stream = JackPlayback::open(captureClient.lock(), targets, channels, pull, user, *this,
                                        result.startError);
     return result;
