@@ -1,11 +1,15 @@
 // The shell: its arguments, the built program as a child in each mode, the
 // self-test report, the quit rule.
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusUnixFileDescriptor>
 #include <QDirIterator>
 #include <QMessageBox>
 #include <QProcess>
@@ -258,3 +262,56 @@ TEST_F(Crash, TakesCutOffAreRepairedAtTheNextStart) {
     EXPECT_EQ(stale, 0);
     EXPECT_TRUE(TakeRepair::recoverOpenTakes(OpenTakeMark::folder()).empty() && unmounted.exists());
 }
+
+// logind on the system bus, as the recorder meets it: Inhibit hands out the
+// write end of a pipe, whose read end hangs up once the lock is given back.
+class Login1 : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+public Q_SLOTS:
+    QDBusUnixFileDescriptor Inhibit(QString what, QString who, QString why, QString mode) {
+        asked = QStringList{what, who, why, mode}.join(u'|');
+        int ends[2] = {-1, -1};
+        EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        readEnd = ends[0];
+        const QDBusUnixFileDescriptor given(ends[1]);  // a copy goes out
+        return ::close(ends[1]), given;
+    }
+
+public:
+    bool held() const {
+        pollfd end{readEnd, 0, 0};
+        return readEnd >= 0 && ::poll(&end, 1, 0) == 0;
+    }
+    QString asked;
+    int readEnd = -1;
+};
+
+using SleepLock = RecordingTest;
+
+// A take holds a "sleep:idle" inhibitor from logind for as long as it runs; a
+// system bus without logind records all the same and says nothing of it.
+TEST_F(SleepLock, ATakeKeepsTheMachineAwakeUntilItEnds) {
+    QProcess bus;  // a private bus standing in for the system bus
+    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(bus.waitForReadyRead(5000));
+    const QByteArray address = bus.readLine().trimmed();
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+    open({"In 1"});
+    Login1 manager;
+    for (bool logind : {false, true}) {
+        QDBusConnection stand = QDBusConnection::connectToBus(address, "login1");
+        if (logind && stand.registerService("org.freedesktop.login1"))
+            stand.registerObject("/org/freedesktop/login1", &manager,
+                                 QDBusConnection::ExportAllSlots);
+        engine.record();
+        runFor(0.2);
+        EXPECT_EQ(manager.asked, logind ? "sleep:idle|Tessaly|Recording|block" : "");
+        EXPECT_TRUE(engine.recording() && !engine.statusIsFailure() && manager.held() == logind);
+        engine.stopRecording();
+        EXPECT_TRUE(engine.status().startsWith("Saved to ") && !manager.held());
+    }
+    bus.kill(), bus.waitForFinished();
+}
+
+#include "app_test.moc"

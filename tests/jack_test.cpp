@@ -86,15 +86,9 @@ TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
     server.start();
     ASSERT_TRUE(waitFor([&] { return engine.running(); }));
     engine.selectOutput("none");  // no output device: the server's default playback
-    jack_client_t* look = jack_client_open("look", JackNoStartServer, nullptr);
-    for (const char* port : {"tessaly:out_1", "tessaly:out_2"}) {
-        const char** to = jack_port_get_all_connections(look, jack_port_by_name(look, port));
-        EXPECT_EQ(QString(to ? to[0] : "") + (to && to[1] ? "…" : ""),
-                  QString(port).replace("tessaly:out", "system:playback"));
-        jack_free(to);
-    }
-    jack_client_close(look);
     ClickProbe tap("system:playback_3", "tessaly:out_1");  // its clicks go elsewhere
+    EXPECT_EQ(tap.linked("system:playback_1") + tap.linked("system:playback_2"),
+              "tessaly:out_1 tessaly:out_2 ");
     engine.testTone();
     EXPECT_TRUE(waitFor([&] { return tap.loudest > 0.2f; }));  // the tone, at 0.25
 }

@@ -327,6 +327,7 @@ void RoomEngine::record(const std::optional<QString>& dayFolder) {
         return;
     }
     controls.recording = true;
+    awake.hold();
     losses.begin(++controls.take);
     publishControls();
     buffersSeen = processor.buffersProcessed();
@@ -349,6 +350,7 @@ void RoomEngine::stopRecording() {
 void RoomEngine::endTakeState() {
     diskWarning.clear();  // said of a take only
     losses.end(processor.dropouts(), recordingFolder_);
+    awake.release();
     controls.recording = false;
     publishControls();
     assign(recording_, false);

@@ -16,6 +16,7 @@
 #include "room/DropoutReport.h"
 #include "room/RoomCommands.h"
 #include "room/RoomState.h"
+#include "system/SleepInhibitor.h"
 
 // The one engine at the centre of the program: a thin coordinator of its
 // parts (the device session, the per-buffer processor, the take recorder and
@@ -117,6 +118,7 @@ private:
     std::unique_ptr<DiskSpace> disk;
     Status statusBase;  // what the status says before the notes of the take
     DropoutReport losses;
+    SleepInhibitor awake;  // held while a take runs
     QString diskWarning;
     std::uint64_t buffersSeen = 0;   // at the last tick that saw the count move
     Clock::SteadyTime lastBuffer{};  // when that was

@@ -3,6 +3,7 @@
 #include <jack/jack.h>
 #include <unistd.h>
 
+#include <QString>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -26,6 +27,13 @@ public:
     }
     ~ClickProbe() {
         if (client) jack_client_close(client);
+    }
+    // The ports `port` is connected to, each followed by a space.
+    QString linked(const char* port) const {
+        QString all;
+        const char** to = jack_port_get_all_connections(client, jack_port_by_name(client, port));
+        for (const char** p = to; p && *p; ++p) all += QString(*p) + ' ';
+        return jack_free(to), all;
     }
     bool connected = false;
     jack_nframes_t period = 0;
