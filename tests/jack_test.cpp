@@ -93,13 +93,39 @@ TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
     EXPECT_TRUE(waitFor([&] { return tap.loudest > 0.2f; }));  // the tone, at 0.25
 }
 
-TEST(JackNames, TheAlsaCardBehindAnAlias) {
-    const QString cards =
-        " 0 [PCH            ]: HDA-Intel - HDA Intel PCH\n"
-        " 2 [USB            ]: USB-Audio - Scarlett 18i20 USB\n"
-        "                      Focusrite Scarlett 18i20 USB at usb-0000:00:14.0-2\n";
-    EXPECT_EQ(alsaCardName("alsa_pcm:hw:USB:capture_1", cards), "Scarlett 18i20 USB");
-    EXPECT_EQ(alsaCardName("alsa_pcm:hw:2,0:out1", cards), "Scarlett 18i20 USB");
-    EXPECT_EQ(alsaCardName("dummy_pcm:dummy:out1", cards), "");
-    EXPECT_EQ(alsaCardName("alsa_pcm:hw:7:out1", cards), "");
+// jackd2 calls every card "system": two servers whose ports name different
+// ALSA cards in their aliases are two interfaces, known by the card's id and
+// USB serial (not its index), each with its own labels; what was stored
+// under "system" goes to the first card seen.
+TEST_F(Jack, EachCardBehindTheSystemClientIsAnInterfaceOfItsOwn) {
+    engine.setName(0, "Kick");  // under "system": the dummy driver's ports have no alias
+    engine.selectInput("system");
+    const QString cards = root.path() + "/sys-root";
+    auto put = [&](const QString& file, const QString& text) {
+        QDir().mkpath(QFileInfo(cards + file).path());
+        QFile f(cards + file);
+        return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) > 0;
+    };
+    ASSERT_TRUE(put("/proc/asound/card1/id", "USB\n") && put("/proc/asound/card2/id", "USB_1\n") &&
+                put("/proc/asound/cards",
+                    " 1 [USB   ]: USB-Audio - Scarlett 18i20 USB\n   x\n"
+                    " 2 [USB_1 ]: USB-Audio - Scarlett 2i2 USB\n") &&
+                put("/sys/class/sound/card1/serial", "P9AB\n") &&
+                QDir().mkpath(cards + "/sys/class/sound/card1/device"));
+    AudioSystem::install(std::make_unique<JackSystem>(cards));
+    for (const auto& [alias, uid, name, label] :
+         {std::tuple{"alsa_pcm:hw:1,0:capture_1", "alsa:USB:P9AB", "Scarlett 18i20 USB", "Kick"},
+          {"alsa_pcm:hw:USB_1:capture_1", "alsa:USB_1", "Scarlett 2i2 USB", "Input 1"},
+          {"alsa_pcm:hw:USB:capture_1", "alsa:USB:P9AB", "Scarlett 18i20 USB", "Kick"}}) {
+        server.stop(SIGKILL);
+        server.start();
+        ASSERT_EQ(QProcess::execute("jack_alias", {"system:capture_1", alias}), 0);
+        engine.refreshDevices();  // the user's choice of what is there now
+        engine.startEngine();
+        ASSERT_TRUE(engine.running()) << alias;
+        EXPECT_EQ(engine.inputUID() + "|" + engine.inputs()[0].name, QString(uid) + "|" + name);
+        EXPECT_EQ(engine.channels()[0].displayName(), label);
+    }
+    EXPECT_EQ(Settings().inputUID(), "alsa:USB:P9AB");
+    EXPECT_TRUE(Settings().labels("system").isEmpty());
 }

@@ -50,6 +50,10 @@ QByteArray Settings::labels(const QString& inputUID) const {
     return store->value(labelsKey(inputUID)).toByteArray();
 }
 void Settings::setLabels(const QString& inputUID, const QByteArray& json) {
+    if (json.isEmpty()) {
+        store->remove(labelsKey(inputUID));
+        return;
+    }
     store->setValue(labelsKey(inputUID), json);
 }
 QString Settings::server() const {

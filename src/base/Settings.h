@@ -26,7 +26,8 @@ public:
     void setRootPath(const QString& path);
     bool showAll() const;
     void setShowAll(bool on);
-    // The JSON labels document of an interface; empty when absent.
+    // The JSON labels document of an interface; empty when absent (an empty
+    // document removes it).
     QByteArray labels(const QString& inputUID) const;
     void setLabels(const QString& inputUID, const QByteArray& json);
     // host:port of the Control Room; "127.0.0.1:4777" when absent.

@@ -2,9 +2,8 @@
 
 #include <jack/metadata.h>
 
-#include <QFile>
-#include <QRegularExpression>
-
+#include "base/Settings.h"
+#include "hardware/jack/AlsaCard.h"
 #include "hardware/jack/JackStreams.h"
 
 namespace {
@@ -38,44 +37,34 @@ QStringList portList(jack_client_t* c, unsigned long flags) {
     return out;
 }
 
-QString deviceName(jack_client_t* c, const QString& client, const QString& firstPort) {
-    jack_port_t* port = jack_port_by_name(c, firstPort.toUtf8().constData());
+// The ALSA card behind a port, named by one of its aliases (jackd2's ALSA driver).
+std::optional<AlsaCard> cardOf(jack_client_t* c, const QString& port, const QString& root) {
+    jack_port_t* p = jack_port_by_name(c, port.toUtf8().constData());
     std::vector<char> a1(static_cast<std::size_t>(jack_port_name_size())), a2(a1.size());
     char* aliases[2] = {a1.data(), a2.data()};
-    const int n = port ? jack_port_get_aliases(port, aliases) : 0;
-    QFile cards(QStringLiteral("/proc/asound/cards"));
-    const QString cardText =
-        cards.open(QIODevice::ReadOnly) ? QString::fromUtf8(cards.readAll()) : QString();
+    const int n = p ? jack_port_get_aliases(p, aliases) : 0;
     for (int i = 0; i < n; ++i) {
-        const QString name = alsaCardName(QString::fromUtf8(aliases[i]), cardText);
-        if (!name.isEmpty()) return name;
+        if (auto card = AlsaCard::behind(QString::fromUtf8(aliases[i]), root)) return card;
     }
-    return client;
+    return std::nullopt;
+}
+
+// Labels and choices stored under the "system" client before cards were
+// told apart go to the first card seen, once.
+void carryOverSystem(const QString& uid) {
+    const QString system = QStringLiteral("system");
+    Settings stored;
+    if (const QByteArray labels = stored.labels(system); !labels.isEmpty()) {
+        if (stored.labels(uid).isEmpty()) stored.setLabels(uid, labels);
+        stored.setLabels(system, {});
+    }
+    if (stored.inputUID() == system) stored.setInputUID(uid);
+    if (stored.outputUID() == system) stored.setOutputUID(uid);
 }
 
 }  // namespace
 
-QString alsaCardName(const QString& alias, const QString& cards) {
-    // "alsa_pcm:hw:USB:out1" or "alsa_pcm:hw:2,0:capture_1": the card is the third field.
-    const QStringList fields = alias.split(u':');
-    if (fields.size() < 4 || fields[0] != QStringLiteral("alsa_pcm") ||
-        fields[1] != QStringLiteral("hw")) {
-        return {};
-    }
-    const QString card = fields[2].section(u',', 0, 0);
-    // " 2 [USB            ]: USB-Audio - Scarlett 18i20 USB"
-    static const QRegularExpression line(
-        QStringLiteral(R"(^\s*(\d+)\s+\[([^\]]*)\]:[^\n]*? - ([^\n]+)$)"),
-        QRegularExpression::MultilineOption);
-    for (auto it = line.globalMatch(cards); it.hasNext();) {
-        const auto m = it.next();
-        if (m.captured(1) == card || m.captured(2).trimmed() == card)
-            return m.captured(3).trimmed();
-    }
-    return {};
-}
-
-JackSystem::JackSystem() {
+JackSystem::JackSystem(QString systemRoot) : root(std::move(systemRoot)) {
     jack_set_error_function(quiet);
     jack_set_info_function(quiet);
 }
@@ -138,7 +127,7 @@ std::vector<JackSystem::Device> JackSystem::scan() {
         if (shortName(port).contains(QStringLiteral("monitor"), Qt::CaseInsensitive)) continue;
         auto dev = std::find_if(out.begin(), out.end(),
                                 [&](const Device& d) { return d.client == owner; });
-        if (dev == out.end()) dev = out.insert(out.end(), Device{owner, owner, {}, {}});
+        if (dev == out.end()) dev = out.insert(out.end(), Device{owner, owner, owner, {}, {}});
         jack_port_t* p = jack_port_by_name(c, port.toUtf8().constData());
         if (!p) continue;
         if (jack_port_flags(p) & JackPortIsOutput) {
@@ -148,14 +137,19 @@ std::vector<JackSystem::Device> JackSystem::scan() {
         }
     }
     for (Device& d : out) {
-        d.name = deviceName(c, d.client, d.capture.isEmpty() ? d.playback.value(0) : d.capture[0]);
+        // jackd2 calls every card "system": the card behind it tells them apart.
+        const auto card = cardOf(c, d.capture.isEmpty() ? d.playback.value(0) : d.capture[0], root);
+        if (!card) continue;
+        d.uid = QStringLiteral("alsa:") + card->key;
+        d.name = card->name;
+        if (d.client == u"system") carryOverSystem(d.uid);
     }
     return out;
 }
 
 std::optional<JackSystem::Device> JackSystem::deviceById(std::uint32_t id) {
     for (Device& d : scan()) {
-        if (idFor(d.client) == id) return d;
+        if (idFor(d.uid) == id) return d;
     }
     return std::nullopt;
 }
@@ -163,8 +157,7 @@ std::optional<JackSystem::Device> JackSystem::deviceById(std::uint32_t id) {
 QList<AudioDev> JackSystem::devices() {
     QList<AudioDev> out;
     for (const Device& d : scan()) {
-        out.append(
-            AudioDev{idFor(d.client), d.name, d.client, d.capture.size(), d.playback.size()});
+        out.append(AudioDev{idFor(d.uid), d.name, d.uid, d.capture.size(), d.playback.size()});
     }
     return out;
 }

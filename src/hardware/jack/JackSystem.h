@@ -16,15 +16,19 @@ class JackClient;
 
 // Audio hardware as a JACK server shows it (jackd2, or PipeWire's JACK
 // layer). A device is a client that owns physical audio ports: its capture
-// ports are the inputs, its playback ports the outputs; its UID is the client
-// name. No server means no devices: a server is never started on our behalf.
+// ports are the inputs, its playback ports the outputs. Its UID is the client
+// name; but behind jackd2's "system" client, whose ports name an ALSA card in
+// their aliases, it is "alsa:" and the card's key (its id, and a USB card's
+// serial), and its name the card's. No server means no devices: a server is
+// never started on our behalf.
 //
 // A small control client, opened on first use and again after the server
 // went away, lists the ports and hears of rate changes, clients and ports
 // coming and going, and the server's shutdown.
 class JackSystem final : public AudioSystem {
 public:
-    JackSystem();
+    // `systemRoot` is put before /proc and /sys when cards are looked up (tests).
+    explicit JackSystem(QString systemRoot = {});
     ~JackSystem() override;
 
     QList<AudioDev> devices() override;
@@ -61,6 +65,7 @@ public:
 private:
     struct Device {
         QString client;
+        QString uid;
         QString name;
         QStringList capture;  // port names, in the server's order
         QStringList playback;
@@ -70,14 +75,11 @@ private:
     std::optional<Device> deviceById(std::uint32_t id);
     std::uint32_t idFor(const QString& client);
 
+    const QString root;
     jack_client_t* client = nullptr;
     Notice* clientNotice = nullptr;
     std::list<Notice> notices;  // a list: a notice never moves
     std::atomic<std::uint64_t> shutdownCount{0};
-    std::map<QString, std::uint32_t> ids;     // client name → id, stable while we run
+    std::map<QString, std::uint32_t> ids;     // uid → id, stable while we run
     std::weak_ptr<JackClient> captureClient;  // the headphones join it while it lives
 };
-
-// The ALSA card's name behind a jackd2 port alias such as "alsa_pcm:hw:USB:out1",
-// looked up in the text of /proc/asound/cards; empty when there is none.
-QString alsaCardName(const QString& alias, const QString& cards);
