@@ -298,19 +298,19 @@ TEST_F(SleepLock, ATakeKeepsTheMachineAwakeUntilItEnds) {
     const QByteArray address = bus.readLine().trimmed();
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
     open({"In 1"});
+    engine.record();  // no logind yet
+    runFor(0.2);
+    engine.stopRecording();
+    EXPECT_TRUE(engine.status().startsWith("Saved to "));
     Login1 manager;
-    for (bool logind : {false, true}) {
-        QDBusConnection stand = QDBusConnection::connectToBus(address, "login1");
-        if (logind && stand.registerService("org.freedesktop.login1"))
-            stand.registerObject("/org/freedesktop/login1", &manager,
-                                 QDBusConnection::ExportAllSlots);
-        engine.record();
-        runFor(0.2);
-        EXPECT_EQ(manager.asked, logind ? "sleep:idle|Tessaly|Recording|block" : "");
-        EXPECT_TRUE(engine.recording() && !engine.statusIsFailure() && manager.held() == logind);
-        engine.stopRecording();
-        EXPECT_TRUE(engine.status().startsWith("Saved to ") && !manager.held());
-    }
+    QDBusConnection stand = QDBusConnection::connectToBus(address, "login1");
+    ASSERT_TRUE(stand.registerService("org.freedesktop.login1"));
+    stand.registerObject("/org/freedesktop/login1", &manager, QDBusConnection::ExportAllSlots);
+    engine.record();
+    runFor(0.2);  // the answer comes back
+    EXPECT_TRUE(manager.held() && manager.asked == "sleep:idle|Tessaly|Recording|block");
+    engine.stopRecording();
+    EXPECT_TRUE(engine.status().startsWith("Saved to ") && !manager.held());
     bus.kill(), bus.waitForFinished();
 }
 

@@ -66,11 +66,25 @@ TEST_F(Window, RowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
     ASSERT_TRUE(engine.recording());
     EXPECT_EQ(view->recordButton()->text() + view->folderLabel()->text(),
               "STOPRecording 1 - 2.15 PM");
-    freeSpace = 570 * 1'440'000ull;  // 9.5 minutes of 8 armed inputs and the mix
-    ASSERT_TRUE(waitFor(
-        [&] { return engine.tick(), settle(), view->timeLeftLabel()->text() == "9 min left"; }));
+    // The time left, from 8 armed inputs and the mix at 1,440,000 bytes a
+    // second; the warning under 10 minutes goes only above 12.
+    auto left = [&](double seconds, const QString& shown) {
+        freeSpace = static_cast<std::uint64_t>(seconds * 1'440'000);
+        return waitFor(
+            [&] { return engine.tick(), settle(), view->timeLeftLabel()->text() == shown; });
+    };
+    ASSERT_TRUE(left(599, "9 min left"));
     EXPECT_EQ(view->timeLeftLabel()->palette().color(QPalette::WindowText), QColor(Qt::yellow));
+    EXPECT_TRUE(engine.status().endsWith(" · Disk almost full — 9 min left"));
     shot("recording-disk-almost-full.png");
+    ASSERT_TRUE(left(700, "11 min left") && engine.status().endsWith("full — 11 min left"));
+    ASSERT_TRUE(left(730, "12 min left") && !engine.status().contains("Disk almost full"));
+    diskHangs = true;  // a volume that stops answering is not waited for
+    ASSERT_TRUE(waitFor([&] { return diskHung.load(); }));
+    clock.advance(1.5);
+    ASSERT_TRUE(left(730, "disk not answering") && engine.remaining() < 0);
+    EXPECT_EQ(view->timeLeftLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
+    diskHangs = false;
     for (QWidget* w : std::initializer_list<QWidget*>{view->inputPicker(), view->outputPicker(),
                                                       view->folderButton(), view->refreshButton(),
                                                       view->rows()[0]->armedSwitch()})
@@ -92,7 +106,7 @@ TEST_F(Window, RowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
     // No label hides a letter or an ampersand behind a keyboard mnemonic.
     for (const QAbstractButton* b : view->findChildren<QAbstractButton*>())
         EXPECT_TRUE(QKeySequence::mnemonic(b->text()).isEmpty()) << b->text().toStdString();
-    clock.advance(3725.9);
+    clock.advance(3725.9 - 1.5);
     engine.tick();
     settle();
     EXPECT_EQ(view->elapsedLabel()->text(), "01:02:05");
