@@ -103,6 +103,42 @@ TEST_F(Program, EveryModeEndsATakeCleanly) {
     prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
+// Installable: the desktop entry and the metainfo pass their validators, the
+// man page says what --help says, and the Debian package installs into a
+// scratch root and runs from there, its JACK library among its dependencies.
+TEST_F(Program, ThePackageInstallsAndRunsFromAScratchRoot) {
+    const QString data = TESSALY_DATA, id = data + "/org.tessaly.Tessaly";
+    EXPECT_EQ(QProcess::execute("desktop-file-validate", {id + ".desktop"}), 0);
+    EXPECT_EQ(QProcess::execute("appstreamcli", {"validate", "--no-net", id + ".metainfo.xml"}), 0);
+    auto output = [&](const QString& program, const QStringList& args) {
+        QProcess p;
+        launch(p, args, program);
+        EXPECT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0) << program.toStdString();
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    const QString manual = output("man", {"--nh", "--nj", "-l", data + "/tessaly.1"}).simplified();
+    const QString help = output(TESSALY_BINARY, {"--help"});
+    const auto options =
+        help.mid(help.indexOf("\n\n  ") + 4).split(QRegularExpression("\n  (?! )"));
+    EXPECT_EQ(options.size(), 9);
+    for (const QString& option : options)
+        EXPECT_TRUE(manual.contains(option.simplified())) << option.toStdString();
+    const QString scratch = home.path() + "/scratch";
+    output("cpack", {"-G", "DEB", "-B", scratch, "--config", TESSALY_BUILD "/CPackConfig.cmake"});
+    const QString deb = QDir(scratch).entryInfoList({"*.deb"}).value(0).filePath();
+    EXPECT_TRUE(
+        output("dpkg-deb", {"-f", deb, "Depends"}).contains("libjack-jackd2-0 | pipewire-jack"));
+    output("dpkg", {"-x", deb, scratch + "/root"});
+    const QString installed = scratch + "/root/usr/bin/tessaly";
+    EXPECT_EQ(output(installed, {"--version"}), "tessaly 0.1.0\n");
+    EXPECT_TRUE(
+        output(installed, {"--backend", "demo", "--selftest", "1"}).contains("running: true"));
+    for (const char* file : {"applications/org.tessaly.Tessaly.desktop", "man/man1/tessaly.1",
+                             "icons/hicolor/scalable/apps/org.tessaly.Tessaly.svg",
+                             "metainfo/org.tessaly.Tessaly.metainfo.xml"})
+        EXPECT_TRUE(QFile::exists(scratch + "/root/usr/share/" + file)) << file;
+}
+
 // The self-test on a stepped interface, its schedule on a clock that moves
 // with the audio: the report is exact and quick, however long the run.
 class SelfTestRun : public RecordingTest {
