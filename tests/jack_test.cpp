@@ -112,6 +112,7 @@ TEST_F(Jack, EachCardBehindTheSystemClientIsAnInterfaceOfItsOwn) {
                     " 2 [USB_1 ]: USB-Audio - Scarlett 2i2 USB\n") &&
                 put("/sys/class/sound/card1/serial", "P9AB\n") &&
                 QDir().mkpath(cards + "/sys/class/sound/card1/device"));
+    engine.stopEngine();  // nothing of the old system may outlive it
     AudioSystem::install(std::make_unique<JackSystem>(cards));
     for (const auto& [alias, uid, name, label] :
          {std::tuple{"alsa_pcm:hw:1,0:capture_1", "alsa:USB:P9AB", "Scarlett 18i20 USB", "Kick"},

@@ -8,15 +8,16 @@
 
 std::shared_ptr<JackClient> JackClient::open(const char* name, JackSystem& system,
                                              CaptureError& error) {
+    const JackLibrary& lib = system.library();
     jack_status_t status{};
-    jack_client_t* handle = jack_client_open(name, JackNoStartServer, &status);
+    jack_client_t* handle = lib.client_open(name, JackNoStartServer, &status);
     if (!handle) {
         error = {QStringLiteral("open client"), static_cast<std::int32_t>(status)};
         return nullptr;
     }
     std::shared_ptr<JackClient> c(new JackClient(handle, system));
-    jack_set_process_callback(handle, &JackClient::process, c.get());
-    jack_set_xrun_callback(
+    lib.set_process_callback(handle, &JackClient::process, c.get());
+    lib.set_xrun_callback(
         handle,
         [](void* self) {
             static_cast<JackClient*>(self)->xrunCount.fetch_add(1, std::memory_order_relaxed);
@@ -24,8 +25,8 @@ std::shared_ptr<JackClient> JackClient::open(const char* name, JackSystem& syste
         },
         c.get());
     // Not the client itself: its notice may come after it is gone.
-    jack_on_info_shutdown(handle, &JackSystem::onShutdown, c->notice);
-    if (const int code = jack_activate(handle)) {
+    lib.on_info_shutdown(handle, &JackSystem::onShutdown, c->notice);
+    if (const int code = lib.activate(handle)) {
         error = {QStringLiteral("activate"), code};
         return nullptr;
     }
@@ -35,8 +36,9 @@ std::shared_ptr<JackClient> JackClient::open(const char* name, JackSystem& syste
 JackClient::JackClient(jack_client_t* handle, JackSystem& s)
     : client(handle),
       system(s),
+      jack(s.library()),
       notice(s.notice()),
-      hz(static_cast<double>(jack_get_sample_rate(handle))) {}
+      hz(static_cast<double>(jack.get_sample_rate(handle))) {}
 
 bool JackClient::alive() const {
     return !system.dead(*notice);
@@ -46,10 +48,10 @@ JackClient::~JackClient() {
     detachInputs();
     detachOutputs();
     // A client whose server died is left alone: libjack crashes in both
-    // jack_deactivate and jack_client_close on it, and its thread is gone.
+    // deactivate and client_close on it, and its thread is gone.
     if (system.dead(*notice)) return;
-    jack_deactivate(client);  // no process callback runs after this
-    jack_client_close(client);
+    jack.deactivate(client);  // no process callback runs after this
+    jack.client_close(client);
     system.closed(notice);
 }
 
@@ -58,7 +60,7 @@ bool JackClient::registerPorts(const char* prefix, int count, unsigned long flag
     for (int i = 1; i <= count; ++i) {
         const QByteArray name = QByteArray(prefix) + QByteArray::number(i);
         jack_port_t* p =
-            jack_port_register(client, name.constData(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
+            jack.port_register(client, name.constData(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
         if (!p) {
             unregister(ports);
             ports.clear();
@@ -71,7 +73,7 @@ bool JackClient::registerPorts(const char* prefix, int count, unsigned long flag
 
 void JackClient::unregister(const std::vector<jack_port_t*>& ports) {
     if (system.dead(*notice)) return;
-    for (jack_port_t* p : ports) jack_port_unregister(client, p);
+    for (jack_port_t* p : ports) jack.port_unregister(client, p);
 }
 
 bool JackClient::attachInputs(const QStringList& sources, RenderFn render, void* user,
@@ -85,8 +87,8 @@ bool JackClient::attachInputs(const QStringList& sources, RenderFn render, void*
     side->render = render;
     side->user = user;
     for (qsizetype i = 0; i < sources.size(); ++i) {
-        const int code = jack_connect(client, sources[i].toUtf8().constData(),
-                                      jack_port_name(side->ports[static_cast<std::size_t>(i)]));
+        const int code = jack.connect(client, sources[i].toUtf8().constData(),
+                                      jack.port_name(side->ports[static_cast<std::size_t>(i)]));
         if (code != 0 && code != EEXIST) {
             unregister(side->ports);
             error = {QStringLiteral("connect inputs"), code};
@@ -110,8 +112,8 @@ bool JackClient::attachOutputs(const QStringList& targets, int count, PullFn pul
     side->user = user;
     const qsizetype linked = std::min<qsizetype>(count, targets.size());
     for (qsizetype i = 0; i < linked; ++i) {
-        const char* ours = jack_port_name(side->ports[static_cast<std::size_t>(i)]);
-        const int code = jack_connect(client, ours, targets[i].toUtf8().constData());
+        const char* ours = jack.port_name(side->ports[static_cast<std::size_t>(i)]);
+        const int code = jack.connect(client, ours, targets[i].toUtf8().constData());
         if (code != 0 && code != EEXIST) {
             qInfo().noquote() << QStringLiteral("headphones: could not connect ") +
                                      QString::fromUtf8(ours) + QStringLiteral(" to ") + targets[i] +
@@ -144,20 +146,20 @@ int JackClient::process(jack_nframes_t frames, void* self) {
     c->inputs.use([c, frames](Inputs& in) {
         // Cycles the server skipped show as a jump in its frame clock. Its
         // xrun notice would not do: it also comes for other clients' xruns.
-        const jack_nframes_t at = jack_last_frame_time(c->client);
+        const jack_nframes_t at = c->jack.last_frame_time(c->client);
         const auto ahead = static_cast<std::int32_t>(at - in.nextFrame);  // the clock wraps
         const std::int64_t lost = in.clocked && ahead > 0 ? ahead : 0;
         in.nextFrame = at + frames;
         in.clocked = true;
         for (std::size_t i = 0; i < in.ports.size(); ++i) {
-            in.buffers[i] = static_cast<const float*>(jack_port_get_buffer(in.ports[i], frames));
+            in.buffers[i] = static_cast<const float*>(c->jack.port_get_buffer(in.ports[i], frames));
         }
         in.render(in.user, in.buffers.data(), static_cast<std::int64_t>(in.buffers.size()), frames,
                   lost);
     });
-    c->outputs.use([frames](Outputs& out) {
+    c->outputs.use([c, frames](Outputs& out) {
         for (std::size_t i = 0; i < out.ports.size(); ++i) {
-            out.buffers[i] = static_cast<float*>(jack_port_get_buffer(out.ports[i], frames));
+            out.buffers[i] = static_cast<float*>(c->jack.port_get_buffer(out.ports[i], frames));
         }
         out.pull(out.user, out.buffers.data(), static_cast<int>(out.buffers.size()), frames);
     });

@@ -74,6 +74,7 @@ private:
 
     jack_client_t* const client;
     JackSystem& system;
+    const JackLibrary& jack;           // the library the client was opened with
     JackSystem::Notice* const notice;  // what its shutdown notice is given
     double hz = 0.0;
     int inputChannels = 0;

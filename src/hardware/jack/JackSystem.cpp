@@ -1,6 +1,7 @@
 #include "hardware/jack/JackSystem.h"
 
-#include <jack/metadata.h>
+#include <QDebug>
+#include <utility>
 
 #include "base/Settings.h"
 #include "hardware/jack/AlsaCard.h"
@@ -8,9 +9,9 @@
 
 namespace {
 
-// JACK prints its connection attempts to standard error; a missing server is
-// an ordinary state here, reported through the status line.
-void quiet(const char*) {}
+// JACK_METADATA_PRETTY_NAME's value: the constant lives in the library, which
+// is loaded at run time.
+constexpr const char* kPrettyName = "http://jackaudio.org/metadata/pretty-name";
 
 int onRate(jack_nframes_t, void* self) {
     static_cast<JackSystem*>(self)->post(AudioChange::rate);
@@ -27,22 +28,23 @@ QString shortName(const QString& port) {
     return port.section(u':', 1);
 }
 
-// jack_get_ports' list, freed with jack_free.
-QStringList portList(jack_client_t* c, unsigned long flags) {
+// get_ports' list, freed with free.
+QStringList portList(const JackLibrary& jack, jack_client_t* c, unsigned long flags) {
     QStringList out;
-    if (const char** ports = jack_get_ports(c, nullptr, JACK_DEFAULT_AUDIO_TYPE, flags)) {
+    if (const char** ports = jack.get_ports(c, nullptr, JACK_DEFAULT_AUDIO_TYPE, flags)) {
         for (const char** p = ports; *p; ++p) out.append(QString::fromUtf8(*p));
-        jack_free(ports);
+        jack.free(ports);
     }
     return out;
 }
 
 // The ALSA card behind a port, named by one of its aliases (jackd2's ALSA driver).
-std::optional<AlsaCard> cardOf(jack_client_t* c, const QString& port, const QString& root) {
-    jack_port_t* p = jack_port_by_name(c, port.toUtf8().constData());
-    std::vector<char> a1(static_cast<std::size_t>(jack_port_name_size())), a2(a1.size());
+std::optional<AlsaCard> cardOf(const JackLibrary& jack, jack_client_t* c, const QString& port,
+                               const QString& root) {
+    jack_port_t* p = jack.port_by_name(c, port.toUtf8().constData());
+    std::vector<char> a1(static_cast<std::size_t>(jack.port_name_size())), a2(a1.size());
     char* aliases[2] = {a1.data(), a2.data()};
-    const int n = p ? jack_port_get_aliases(p, aliases) : 0;
+    const int n = p ? jack.port_get_aliases(p, aliases) : 0;
     for (int i = 0; i < n; ++i) {
         if (auto card = AlsaCard::behind(QString::fromUtf8(aliases[i]), root)) return card;
     }
@@ -64,13 +66,10 @@ void carryOverSystem(const QString& uid) {
 
 }  // namespace
 
-JackSystem::JackSystem(QString systemRoot) : root(std::move(systemRoot)) {
-    jack_set_error_function(quiet);
-    jack_set_info_function(quiet);
-}
+JackSystem::JackSystem(QString systemRoot) : root(std::move(systemRoot)) {}
 
 JackSystem::~JackSystem() {
-    if (client && !dead(*clientNotice)) jack_client_close(client);
+    if (client && !dead(*clientNotice)) jack->client_close(client);
 }
 
 JackSystem::Notice* JackSystem::notice() {
@@ -94,16 +93,26 @@ jack_client_t* JackSystem::control() {
         client = nullptr;  // a client of a dead server cannot even be closed safely
     }
     if (client) return client;
-    jack_status_t status{};
-    client = jack_client_open("tessaly-devices", JackNoStartServer, &status);
+    // A running jackd first; PipeWire's own library when it has no server.
+    for (const JackLibrary* lib : {JackLibrary::system(), JackLibrary::pipewire()}) {
+        jack_status_t status{};
+        if (lib && (client = lib->client_open("tessaly-devices", JackNoStartServer, &status))) {
+            jack = lib;
+            break;
+        }
+    }
     if (!client) return nullptr;
+    if (std::exchange(announced, jack) != jack) {
+        qInfo().noquote()
+            << QStringLiteral("server: %1, through %2").arg(jack->server(), jack->file);
+    }
     clientNotice = notice();
-    jack_set_sample_rate_callback(client, onRate, this);
-    jack_set_client_registration_callback(client, onClient, this);
-    jack_set_port_registration_callback(client, onPort, this);
-    jack_on_info_shutdown(client, onShutdown, clientNotice);
-    if (jack_activate(client) != 0) {
-        jack_client_close(client);
+    jack->set_sample_rate_callback(client, onRate, this);
+    jack->set_client_registration_callback(client, onClient, this);
+    jack->set_port_registration_callback(client, onPort, this);
+    jack->on_info_shutdown(client, onShutdown, clientNotice);
+    if (jack->activate(client) != 0) {
+        jack->client_close(client);
         closed(clientNotice);
         client = nullptr;
     }
@@ -122,15 +131,15 @@ std::vector<JackSystem::Device> JackSystem::scan() {
     std::vector<Device> out;
     jack_client_t* c = control();
     if (!c) return out;
-    for (const QString& port : portList(c, JackPortIsPhysical)) {
+    for (const QString& port : portList(*jack, c, JackPortIsPhysical)) {
         const QString owner = port.section(u':', 0, 0);
         if (shortName(port).contains(QStringLiteral("monitor"), Qt::CaseInsensitive)) continue;
         auto dev = std::find_if(out.begin(), out.end(),
                                 [&](const Device& d) { return d.client == owner; });
         if (dev == out.end()) dev = out.insert(out.end(), Device{owner, owner, owner, {}, {}});
-        jack_port_t* p = jack_port_by_name(c, port.toUtf8().constData());
+        jack_port_t* p = jack->port_by_name(c, port.toUtf8().constData());
         if (!p) continue;
-        if (jack_port_flags(p) & JackPortIsOutput) {
+        if (jack->port_flags(p) & JackPortIsOutput) {
             dev->capture.append(port);
         } else {
             dev->playback.append(port);
@@ -138,7 +147,8 @@ std::vector<JackSystem::Device> JackSystem::scan() {
     }
     for (Device& d : out) {
         // jackd2 calls every card "system": the card behind it tells them apart.
-        const auto card = cardOf(c, d.capture.isEmpty() ? d.playback.value(0) : d.capture[0], root);
+        const auto card =
+            cardOf(*jack, c, d.capture.isEmpty() ? d.playback.value(0) : d.capture[0], root);
         if (!card) continue;
         d.uid = QStringLiteral("alsa:") + card->key;
         d.name = card->name;
@@ -164,7 +174,7 @@ QList<AudioDev> JackSystem::devices() {
 
 double JackSystem::nominalRate(std::uint32_t id) {
     if (!deviceById(id)) return 0.0;
-    return static_cast<double>(jack_get_sample_rate(control()));
+    return static_cast<double>(jack->get_sample_rate(control()));
 }
 
 bool JackSystem::setNominalRate(std::uint32_t id, double rate) {
@@ -176,15 +186,15 @@ QString JackSystem::inputName(std::uint32_t id, int channel) {
     const auto dev = deviceById(id);
     if (!dev || channel < 1 || channel > dev->capture.size()) return {};
     jack_port_t* port =
-        jack_port_by_name(control(), dev->capture[channel - 1].toUtf8().constData());
+        jack->port_by_name(control(), dev->capture[channel - 1].toUtf8().constData());
     if (!port) return {};
     char* value = nullptr;
     char* type = nullptr;
     QString name;
-    if (jack_get_property(jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, &value, &type) == 0) {
+    if (jack->get_property(jack->port_uuid(port), kPrettyName, &value, &type) == 0) {
         name = QString::fromUtf8(value);
-        jack_free(value);
-        jack_free(type);
+        jack->free(value);
+        jack->free(type);
     }
     return name;
 }
@@ -207,7 +217,7 @@ std::unique_ptr<CaptureStream> JackSystem::openCapture(std::uint32_t device, Ren
 
 std::pair<int, double> JackSystem::defaultOutput() {
     jack_client_t* c = control();
-    return {2, c ? static_cast<double>(jack_get_sample_rate(c)) : 0.0};
+    return {2, c ? static_cast<double>(jack->get_sample_rate(c)) : 0.0};
 }
 
 PlaybackResult JackSystem::openPlayback(const AudioDev* device, int channels, PullFn pull,
@@ -224,7 +234,7 @@ PlaybackResult JackSystem::openPlayback(const AudioDev* device, int channels, Pu
     // No output device, or the chosen one is gone: the server's default
     // playback, its first two physical playback ports, as a desktop plays it.
     if (targets.isEmpty() && control())
-        targets = portList(client, JackPortIsPhysical | JackPortIsInput).mid(0, 2);
+        targets = portList(*jack, client, JackPortIsPhysical | JackPortIsInput).mid(0, 2);
     result.stream = JackPlayback::open(captureClient.lock(), targets, channels, pull, user, *this,
                                        result.startError);
     return result;

@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "hardware/AudioSystem.h"
+#include "hardware/jack/JackLibrary.h"
 
 class JackClient;
 
-// Audio hardware as a JACK server shows it (jackd2, or PipeWire's JACK
-// layer). A device is a client that owns physical audio ports: its capture
+// Audio hardware as a JACK server shows it: a running jackd, or else
+// PipeWire through its own JACK library (see JackLibrary), chosen again
+// whenever no server is connected. A device is a client that owns physical audio ports: its capture
 // ports are the inputs, its playback ports the outputs. Its UID is the client
 // name; but behind jackd2's "system" client, whose ports name an ALSA card in
 // their aliases, it is "alsa:" and the card's key (its id, and a USB card's
@@ -51,6 +53,8 @@ public:
         std::uint64_t epoch;  // the servers lost when its client opened
         std::atomic<bool> heard{false};
     };
+    // Main thread: the library of the server found last (after control()).
+    const JackLibrary& library() const { return *jack; }
     // Main thread: one for a client just opened; and its client is closed.
     Notice* notice();
     void closed(Notice* notice);
@@ -76,6 +80,8 @@ private:
     std::uint32_t idFor(const QString& client);
 
     const QString root;
+    const JackLibrary* jack = nullptr;       // the library of `client`
+    const JackLibrary* announced = nullptr;  // the library the log named last
     jack_client_t* client = nullptr;
     Notice* clientNotice = nullptr;
     std::list<Notice> notices;  // a list: a notice never moves
