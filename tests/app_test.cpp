@@ -11,6 +11,7 @@
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
 #include <QDirIterator>
+#include <QJsonDocument>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
@@ -137,6 +138,76 @@ TEST_F(Program, ThePackageInstallsAndRunsFromAScratchRoot) {
                              "icons/hicolor/scalable/apps/org.tessaly.Tessaly.svg",
                              "metainfo/org.tessaly.Tessaly.metainfo.xml"})
         EXPECT_TRUE(QFile::exists(scratch + "/root/usr/share/" + file)) << file;
+}
+
+// PipeWire as a desktop runs it, and no wrapper: a private pipewire and
+// wireplumber (a runtime folder and a session bus of their own) with one
+// card's 20-input source and 20-output sink on ALSA's "null" device. The
+// program finds it through PipeWire's own JACK library and records exact
+// files; headless, its take goes on after the source went and came back.
+TEST_F(Program, PipeWireWithoutAWrapper) {
+    QProcess bus, pipewire, wireplumber, recorder;
+    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(bus.waitForReadyRead(5000));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
+    launch(pipewire, {}, "pipewire");
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(home.path() + "/runtime/pipewire-0"); }));
+    launch(wireplumber, {}, "wireplumber");
+    auto pw = [&](const QStringList& args) {  // its output, when it succeeded
+        QProcess p;
+        launch(p, args, "pw-cli");
+        return p.waitForFinished(10000) && p.exitCode() == 0 ? p.readAll() + "ok" : QByteArray();
+    };
+    const QString name = "alsa_input.usb-Focusrite_Scarlett_18i20_USB_P9AB-00.pro-input-0";
+    auto node = [&](const QString& kind, const QString& id, const QString& cls) {
+        return pw({"create-node", "adapter",
+                   QString("{ factory.name = api.alsa.pcm.%1 node.name = %2 media.class = %3 "
+                           "node.description = \"Scarlett 18i20 USB Pro\" api.alsa.path = \"null\" "
+                           "audio.channels = 20 audio.rate = 48000 object.linger = true }")
+                       .arg(kind, id, cls)});
+    };
+    auto ports = [&] {
+        return waitFor([&] { return pw({"ls", "Port"}).count("port.name = \"capture_") == 20; });
+    };
+    ASSERT_TRUE(!node("source", name, "Audio/Source").isEmpty() &&
+                !node("sink", QString(name).replace("input", "output"), "Audio/Sink").isEmpty() &&
+                ports());
+    launch(recorder, {"--selftest", "1"});
+    ASSERT_TRUE(recorder.waitForFinished(30000));
+    EXPECT_TRUE(recorder.readAllStandardError().contains("server: PipeWire, through "));
+    const QStringList out = QString(recorder.readAllStandardOutput()).split('\n');
+    EXPECT_EQ(out.value(0),
+              "status: Scarlett 18i20 USB Pro — 20 inputs at 48 kHz · headphones: "
+              "Scarlett 18i20 USB Pro");
+    expectExactHeaders(out.value(2).section(" → ", 1).toStdString());
+    ControlRoom room;
+    settings().setServer(room.address());
+    launch(recorder, {"-headless"});
+    auto status = [&](const char* key, const QString& value) {  // said by the next message
+        return waitFor(
+            [&] {
+                const auto s =
+                    QJsonDocument::fromJson(room.messages().value(room.messages().size() - 1));
+                return s[key].toVariant().toString().contains(value);
+            },
+            1000);
+    };
+    ASSERT_TRUE(waitFor([&] {
+        return room.send({R"({"type":"record","on":true})"}), status("recording", "true");
+    }));
+    ASSERT_TRUE(!pw({"destroy", name}).isEmpty() &&
+                status("status", "Audio interface disconnected"));
+    ASSERT_TRUE(!node("source", name, "Audio/Source").isEmpty() && ports());
+    EXPECT_TRUE(status("status", " · recording resumed after the interface came back"));
+    EXPECT_TRUE(status("inputUID", "Scarlett 18i20 USB Pro") && status("folder", "Recording 3 - "));
+    ::kill(static_cast<pid_t>(recorder.processId()), SIGTERM);
+    EXPECT_TRUE(recorder.waitForFinished(10000) && recorder.exitCode() == 0);
+    for (const QString& take :
+         QDir(settings().rootPath() + "/" + QDate::currentDate().toString("MMM d"))
+             .entryList({"Recording *"}))
+        expectExactHeaders(
+            (settings().rootPath() + "/" + QDate::currentDate().toString("MMM d") + "/" + take)
+                .toStdString());
 }
 
 // The self-test on a stepped interface, its schedule on a clock that moves

@@ -150,8 +150,10 @@ void DeviceSession::stop() {
 
 DeviceSession::Change DeviceSession::judge(const QString& inputUID, int rate, int channels) const {
     // A loss is never ignored: nothing would tell us of it again.
+    // An interface whose inputs went (PipeWire keeps a card's outputs when
+    // its source node goes) is gone as an input.
     const std::optional<AudioDev> input = AudioDevices::find(inputUID);
-    if (!input || !capture.alive()) return Change::gone;
+    if (!input || input->inputs < 1 || !capture.alive()) return Change::gone;
     if (secondsBetween(startedAt, clock.ticks()) <= kChangeGuard) return Change::none;
     const bool headphonesDown = headphones && !headphones->running();
     if (roundedRate(AudioDevices::sampleRate(input->id)) == rate && input->inputs == channels &&

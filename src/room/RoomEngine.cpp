@@ -254,7 +254,8 @@ void RoomEngine::lookForInterface() {
     }
     assign(inputs_, d.inputs);
     assign(outputs_, d.outputs);
-    if (!AudioDevices::find(inputUID_)) return;
+    const auto input = AudioDevices::find(inputUID_);
+    if (!input || input->inputs < 1) return;
     // A take that was cut off goes on once audio arrives (tick): an interface
     // that is listed but delivers nothing makes no empty takes.
     startEngine();

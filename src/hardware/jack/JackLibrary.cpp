@@ -15,7 +15,8 @@ void quiet(const char*) {}
 // The library at `path` (a file, or a name the loader looks up), loaded
 // once; nothing when it cannot be loaded or lacks a function.
 const JackLibrary* load(const QString& path) {
-    static std::map<QString, std::unique_ptr<JackLibrary>> loaded;  // never unloaded
+    // Never freed: clients closed while the process ends still call into them.
+    static auto& loaded = *new std::map<QString, std::unique_ptr<JackLibrary>>;
     if (const auto found = loaded.find(path); found != loaded.end()) return found->second.get();
     // Local: two libraries define the same names, and each must keep its own.
     void* handle = ::dlopen(path.toUtf8().constData(), RTLD_NOW | RTLD_LOCAL);
@@ -38,6 +39,15 @@ const JackLibrary* load(const QString& path) {
     return loaded.emplace(path, std::move(lib)).first->second.get();
 }
 
+// Whether a PipeWire server has its socket where its clients look for it.
+bool pipewireRunning() {
+    const QString remote = qEnvironmentVariable("PIPEWIRE_REMOTE", QStringLiteral("pipewire-0"));
+    const QString dir =
+        qEnvironmentVariable("PIPEWIRE_RUNTIME_DIR", qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    return remote.startsWith(u'/') ? QFileInfo::exists(remote)
+                                   : !dir.isEmpty() && QFileInfo::exists(dir + u'/' + remote);
+}
+
 }  // namespace
 
 QString JackLibrary::server() const {
@@ -51,6 +61,7 @@ const JackLibrary* JackLibrary::system() {
 }
 
 const JackLibrary* JackLibrary::pipewire() {
+    if (!pipewireRunning()) return nullptr;
     // Where distributions put PipeWire's JACK library, beside its own modules.
     for (const QString& dir : {QStringLiteral(TESSALY_LIBDIR), QStringLiteral("/usr/lib64"),
                                QStringLiteral("/usr/lib")}) {

@@ -8,13 +8,13 @@
 // Every JACK function the program calls.
 #define TESSALY_JACK_FUNCTIONS(X)                                                              \
     X(client_open)                                                                             \
-    X(client_close) X(activate) X(deactivate) X(get_sample_rate) X(set_process_callback)       \
-        X(set_xrun_callback) X(on_info_shutdown) X(set_sample_rate_callback)                   \
-            X(set_client_registration_callback) X(set_port_registration_callback)              \
-                X(set_error_function) X(set_info_function) X(port_register) X(port_unregister) \
-                    X(port_name) X(port_by_name) X(port_flags) X(port_name_size)               \
-                        X(port_get_aliases) X(port_uuid) X(port_get_buffer) X(connect)         \
-                            X(get_ports) X(free) X(get_property) X(last_frame_time)
+    X(client_close)                                                                            \
+    X(activate) X(deactivate) X(get_sample_rate) X(set_process_callback) X(set_xrun_callback)  \
+        X(on_info_shutdown) X(set_sample_rate_callback) X(set_client_registration_callback)    \
+            X(set_port_registration_callback) X(set_error_function) X(set_info_function)       \
+                X(port_register) X(port_unregister) X(port_name) X(port_by_name) X(port_flags) \
+                    X(port_name_size) X(port_get_aliases) X(port_uuid) X(port_get_buffer)      \
+                        X(connect) X(get_ports) X(free) X(get_property) X(last_frame_time)
 
 // A JACK client library, loaded at run time rather than linked: the
 // system's libjack.so.0 (jackd2's, as a rule) or PipeWire's own, so that the
@@ -35,6 +35,7 @@ struct JackLibrary {
 
     // The system's libjack.so.0; nothing when it is missing.
     static const JackLibrary* system();
-    // PipeWire's libjack; nothing when PipeWire's JACK layer is not installed.
+    // PipeWire's libjack; nothing when no PipeWire server has its socket up,
+    // or PipeWire's JACK layer is not installed.
     static const JackLibrary* pipewire();
 };
