@@ -154,12 +154,14 @@ DeviceSession::Change DeviceSession::judge(const QString& inputUID, int rate, in
     // its source node goes) is gone as an input.
     const std::optional<AudioDev> input = AudioDevices::find(inputUID);
     if (!input || input->inputs < 1 || !capture.alive()) return Change::gone;
-    if (secondsBetween(startedAt, clock.ticks()) <= kChangeGuard) return Change::none;
     const bool headphonesDown = headphones && !headphones->running();
     if (roundedRate(AudioDevices::sampleRate(input->id)) == rate && input->inputs == channels &&
         !headphonesDown) {
         return Change::none;
     }
+    // Just after a start, what differs may be the start itself settling, or
+    // ports still appearing one by one (PipeWire): looked at again later.
+    if (secondsBetween(startedAt, clock.ticks()) <= kChangeGuard) return Change::later;
     return Change::restart;
 }
 

@@ -68,11 +68,11 @@ public:
 
     void stop();
 
-    enum class Change { none, gone, restart };
+    enum class Change { none, gone, later, restart };
     // What a change reported by the hardware means: the input gone (or its
-    // server, under the capture), at any time; nothing within 1.5 s of a
-    // start or when what runs still matches; or a restart (the rate or input
-    // count changed, or the headphones went down).
+    // server, under the capture), at any time; nothing when what runs still
+    // matches; a restart when the rate or input count changed, or the
+    // headphones went down; but within 1.5 s of a start, a look again later.
     Change judge(const QString& inputUID, int rate, int channels) const;
 
     // Any thread: buffers the backend lost while capturing.

@@ -16,6 +16,8 @@ namespace {
 
 constexpr int kTickMs = 50;
 constexpr int kRetryMs = 2000;
+constexpr int kRecheckMs = 1600;  // past the change guard that follows a start
+constexpr int kSettleMs = 300;    // a device's ports appear one by one
 // A take that gets no buffer for this long has lost its interface, told or not.
 constexpr double kSilentCapture = 2.0;
 constexpr float kDecay = 0.85f;  // per 0.05 s tick: about 28 dB per second
@@ -47,10 +49,18 @@ RoomEngine::RoomEngine(const Clock& c, QObject* parent)
       processor(recorder.blocks()),
       session(c),
       retry(new QTimer(this)),
+      recheck(new QTimer(this)),
+      settle(new QTimer(this)),
       disk(std::make_unique<DiskSpace>(c)),
       losses(c) {
     retry->setInterval(kRetryMs);
     connect(retry, &QTimer::timeout, this, &RoomEngine::lookForInterface);
+    settle->setSingleShot(true);
+    settle->setInterval(kSettleMs);
+    connect(settle, &QTimer::timeout, this, &RoomEngine::lookForInterface);
+    recheck->setSingleShot(true);
+    recheck->setInterval(kRecheckMs);
+    connect(recheck, &QTimer::timeout, this, &RoomEngine::deviceChanged);
     const Settings settings;
     inputUID_ = settings.inputUID();
     outputUID_ = settings.outputUID();
@@ -201,7 +211,8 @@ void RoomEngine::stopCapture() {
 
 void RoomEngine::deviceChanged() {
     if (!running_) {
-        if (retry->isActive()) lookForInterface();  // perhaps it is ours, back
+        // Perhaps it is ours, back: looked for once its ports stopped coming.
+        if (retry->isActive()) settle->start();
         return;
     }
     switch (session.judge(inputUID_, hwRate_, hwChannels)) {
@@ -209,6 +220,9 @@ void RoomEngine::deviceChanged() {
             return;
         case DeviceSession::Change::gone:
             interfaceLost();
+            return;
+        case DeviceSession::Change::later:
+            recheck->start();
             return;
         case DeviceSession::Change::restart:
             break;

@@ -113,6 +113,8 @@ private:
     QObject* timer = nullptr;
     std::vector<float> peaks;         // the tick's copy
     QTimer* retry;                    // runs while an interface is waited for
+    QTimer* recheck;                  // a change seen just after a start, looked at again
+    QTimer* settle;                   // a change while waiting, looked at once it is over
     std::optional<QString> resumeIn;  // the day folder of a take to go on with
     QString recovered;                // what the start-up repaired, said with the next start
     std::unique_ptr<DiskSpace> disk;

@@ -61,9 +61,10 @@ protected:
     }
     // Buffers into the running capture.
     Feed capture(int channels) {
-        return Feed([this](auto b, auto n,
-                           auto frames) { audio->render(audio->renderUser, b, n, frames, 0); },
-                    channels);
+        auto sink = [this](auto b, auto n, auto f) {
+            audio->render(audio->renderUser, b, n, f, 0);
+        };
+        return Feed(sink, channels);
     }
     // What the first headphone channel plays next, `frames` of it.
     std::vector<float> headphones(int frames) {
