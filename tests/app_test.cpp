@@ -108,36 +108,34 @@ TEST_F(Program, EveryModeEndsATakeCleanly) {
 // man page says what --help says, and the Debian package installs into a
 // scratch root and runs from there, its JACK library among its dependencies.
 TEST_F(Program, ThePackageInstallsAndRunsFromAScratchRoot) {
-    const QString data = TESSALY_DATA, id = data + "/org.tessaly.Tessaly";
-    EXPECT_EQ(QProcess::execute("desktop-file-validate", {id + ".desktop"}), 0);
-    EXPECT_EQ(QProcess::execute("appstreamcli", {"validate", "--no-net", id + ".metainfo.xml"}), 0);
     auto output = [&](const QString& program, const QStringList& args) {
         QProcess p;
         launch(p, args, program);
         EXPECT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0) << program.toStdString();
         return QString::fromUtf8(p.readAllStandardOutput());
     };
-    const QString manual = output("man", {"--nh", "--nj", "-l", data + "/tessaly.1"}).simplified();
-    const QString help = output(TESSALY_BINARY, {"--help"});
-    const auto options =
-        help.mid(help.indexOf("\n\n  ") + 4).split(QRegularExpression("\n  (?! )"));
-    EXPECT_EQ(options.size(), 9);
-    for (const QString& option : options)
-        EXPECT_TRUE(manual.contains(option.simplified())) << option.toStdString();
-    const QString scratch = home.path() + "/scratch";
+    const QString scratch = home.path() + "/scratch", share = scratch + "/root/usr/share/";
     output("cpack", {"-G", "DEB", "-B", scratch, "--config", TESSALY_BUILD "/CPackConfig.cmake"});
     const QString deb = QDir(scratch).entryInfoList({"*.deb"}).value(0).filePath();
     EXPECT_TRUE(
         output("dpkg-deb", {"-f", deb, "Depends"}).contains("libjack-jackd2-0 | pipewire-jack"));
     output("dpkg", {"-x", deb, scratch + "/root"});
-    const QString installed = scratch + "/root/usr/bin/tessaly";
+    output("desktop-file-validate", {share + "applications/org.tessaly.Tessaly.desktop"});
+    output("appstreamcli",
+           {"validate", "--no-net", share + "metainfo/org.tessaly.Tessaly.metainfo.xml"});
+    EXPECT_TRUE(QFile::exists(share + "icons/hicolor/scalable/apps/org.tessaly.Tessaly.svg"));
+    const QString manual =
+        output("man", {"--nh", "--nj", "-l", share + "man/man1/tessaly.1"}).simplified();
+    const QString installed = scratch + "/root/usr/bin/tessaly",
+                  help = output(installed, {"--help"});
+    const auto options =
+        help.mid(help.indexOf("\n\n  ") + 4).split(QRegularExpression("\n  (?! )"));
+    EXPECT_EQ(options.size(), 9);
+    for (const QString& option : options)
+        EXPECT_TRUE(manual.contains(option.simplified())) << option.toStdString();
     EXPECT_EQ(output(installed, {"--version"}), "tessaly 0.1.0\n");
     EXPECT_TRUE(
         output(installed, {"--backend", "demo", "--selftest", "1"}).contains("running: true"));
-    for (const char* file : {"applications/org.tessaly.Tessaly.desktop", "man/man1/tessaly.1",
-                             "icons/hicolor/scalable/apps/org.tessaly.Tessaly.svg",
-                             "metainfo/org.tessaly.Tessaly.metainfo.xml"})
-        EXPECT_TRUE(QFile::exists(scratch + "/root/usr/share/" + file)) << file;
 }
 
 // logind on the system bus, as the recorder meets it: Inhibit hands out the
@@ -150,15 +148,13 @@ public Q_SLOTS:
         asked = QStringList{what, who, why, mode}.join(u'|');
         int ends[2] = {-1, -1};
         EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-        readEnd = ends[0];
         const QDBusUnixFileDescriptor given(ends[1]);  // a copy goes out
-        return ::close(ends[1]), given;
+        return readEnd = ends[0], ::close(ends[1]), given;
     }
 
 public:
     bool held() const {
-        pollfd end{readEnd, 0, 0};
-        return readEnd >= 0 && ::poll(&end, 1, 0) == 0;
+        return readEnd >= 0 && ::poll(std::array{pollfd{readEnd, 0, 0}}.data(), 1, 0) == 0;
     }
     QString asked;
     int readEnd = -1;
