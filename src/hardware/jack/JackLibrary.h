@@ -6,15 +6,16 @@
 #include <QString>
 
 // Every JACK function the program calls.
+// clang-format off
 #define TESSALY_JACK_FUNCTIONS(X)                                                              \
-    X(client_open)                                                                             \
-    X(client_close)                                                                            \
-    X(activate) X(deactivate) X(get_sample_rate) X(set_process_callback) X(set_xrun_callback)  \
-        X(on_info_shutdown) X(set_sample_rate_callback) X(set_client_registration_callback)    \
-            X(set_port_registration_callback) X(set_error_function) X(set_info_function)       \
-                X(port_register) X(port_unregister) X(port_name) X(port_by_name) X(port_flags) \
-                    X(port_name_size) X(port_get_aliases) X(port_uuid) X(port_get_buffer)      \
-                        X(connect) X(get_ports) X(free) X(get_property) X(last_frame_time)
+    X(client_open) X(client_close) X(activate) X(deactivate) X(get_sample_rate)               \
+    X(set_process_callback) X(set_xrun_callback) X(on_info_shutdown)                           \
+    X(set_sample_rate_callback) X(set_client_registration_callback)                            \
+    X(set_port_registration_callback) X(set_error_function) X(set_info_function)               \
+    X(port_register) X(port_unregister) X(port_name) X(port_by_name) X(port_flags)             \
+    X(port_name_size) X(port_get_aliases) X(port_uuid) X(port_get_buffer) X(connect)           \
+    X(get_ports) X(free) X(get_property) X(last_frame_time)
+// clang-format on
 
 // A JACK client library, loaded at run time rather than linked: the
 // system's libjack.so.0 (jackd2's, as a rule) or PipeWire's own, so that the
