@@ -4,6 +4,19 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFileInfo>
+
+namespace {
+
+// Whether there is a system bus to ask: its address given, or the usual
+// socket. Without one, no D-Bus connection (and its thread) is made at all.
+bool systemBusThere() {
+    return !qEnvironmentVariableIsEmpty("DBUS_SYSTEM_BUS_ADDRESS") ||
+           QFileInfo::exists(QStringLiteral("/run/dbus/system_bus_socket")) ||
+           QFileInfo::exists(QStringLiteral("/var/run/dbus/system_bus_socket"));
+}
+
+}  // namespace
 
 SleepInhibitor::SleepInhibitor() : calls(std::make_unique<QObject>()) {}
 
@@ -12,6 +25,7 @@ SleepInhibitor::~SleepInhibitor() = default;
 void SleepInhibitor::hold() {
     if (wanted) return;
     wanted = true;
+    if (!systemBusThere()) return;
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) return;
     QDBusMessage inhibit = QDBusMessage::createMethodCall(
