@@ -17,7 +17,7 @@ namespace {
 constexpr int kTickMs = 50;
 constexpr int kRetryMs = 2000;
 constexpr int kRecheckMs = 1600;  // past the change guard that follows a start
-constexpr int kSettleMs = 300;    // a device's ports appear one by one
+constexpr int kSettleMs = 1000;   // a device's ports appear one by one
 // A take that gets no buffer for this long has lost its interface, told or not.
 constexpr double kSilentCapture = 2.0;
 constexpr float kDecay = 0.85f;  // per 0.05 s tick: about 28 dB per second
