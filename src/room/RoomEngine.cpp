@@ -85,6 +85,10 @@ void RoomEngine::setStatus(const Status& status) {
     assign(status_, status.then(QString(), losses.note()).then(QString(), Status::ok(diskWarning)));
 }
 
+void RoomEngine::addToStatus(const QString& words) {
+    setStatus(statusBase.then(QString(), Status::ok(words)));
+}
+
 double RoomEngine::takeBytesPerSecond() const {
     const auto armed = std::count_if(channels().begin(), channels().end(),
                                      [](const Channel& c) { return c.armed; });
@@ -92,8 +96,8 @@ double RoomEngine::takeBytesPerSecond() const {
     return static_cast<double>(armed + 2) * WAVWriter::bytesPerSample * hwRate_;
 }
 
-bool RoomEngine::belowReserve(const DiskSpace::Reading& reading) const {
-    const double reserve = std::max(64.0 * 1024 * 1024, 10.0 * takeBytesPerSecond());
+bool RoomEngine::belowReserve(const DiskSpace::Reading& reading, double perSecond) const {
+    const double reserve = std::max(64.0 * 1024 * 1024, 10.0 * perSecond);
     return reading.free && static_cast<double>(*reading.free) < reserve;
 }
 
@@ -105,7 +109,7 @@ void RoomEngine::watchDisk() {
     const double left =
         now.free && perSecond > 0.0 ? static_cast<double>(*now.free) / perSecond : -1.0;
     if (left != remaining_) assign(remaining_, left);
-    if (recording_ && belowReserve(now)) {
+    if (recording_ && belowReserve(now, perSecond)) {
         // Before the disk is full: every file closed exact, nothing cut off mid-write.
         endTakeState();
         setStatus(recorder.stop(
@@ -238,9 +242,7 @@ void RoomEngine::deviceChanged() {
     }
     record(day);
     if (!recording_) return;  // refused: its status says why
-    setStatus(statusBase.then(
-        QString(),
-        Status::ok(QStringLiteral("  — interface changed; recording continued as a new take"))));
+    addToStatus(QStringLiteral("  — interface changed; recording continued as a new take"));
 }
 
 void RoomEngine::interfaceLost() {
@@ -280,9 +282,7 @@ void RoomEngine::resumeTake() {
     if (!recording_) return;
     qInfo().noquote() << QStringLiteral("interface: back; recording goes on in ") +
                              recordingFolder_;
-    setStatus(statusBase.then(
-        QString(),
-        Status::ok(QStringLiteral(" · recording resumed after the interface came back"))));
+    addToStatus(QStringLiteral(" · recording resumed after the interface came back"));
 }
 
 void RoomEngine::selectInput(const QString& uid) {
@@ -329,7 +329,7 @@ void RoomEngine::testTone(double seconds) {
 
 void RoomEngine::record(const std::optional<QString>& dayFolder) {
     if (!running_ || recording_) return;
-    if (belowReserve(disk->latest())) {
+    if (belowReserve(disk->latest(), takeBytesPerSecond())) {
         setStatus(Status::failed(QStringLiteral("Recording not started: the disk is full")));
         return;
     }

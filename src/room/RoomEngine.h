@@ -95,13 +95,15 @@ private:
     std::vector<TakeInput> armedInputs() const;
     // The status, with the take's losses and the disk warning after it.
     void setStatus(const Status& status);
+    // The status as it stands, with `words` after it.
+    void addToStatus(const QString& words);
     // Every tick: the volume's free space as recording time; the warning;
     // a take stopped before the disk is full.
     void watchDisk();
     // Bytes a second that a take of the armed inputs writes; whether the
     // space a take keeps free (the larger of 64 MiB and 10 s of that) is gone.
     double takeBytesPerSecond() const;
-    bool belowReserve(const DiskSpace::Reading& reading) const;
+    bool belowReserve(const DiskSpace::Reading& reading, double perSecond) const;
 
     const Clock& clock;
     TakeRecorder recorder;

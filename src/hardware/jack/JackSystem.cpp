@@ -106,6 +106,7 @@ jack_client_t* JackSystem::control() {
         qInfo().noquote()
             << QStringLiteral("server: %1, through %2").arg(jack->server(), jack->file);
     }
+    cards.clear();  // another server, perhaps on another card
     clientNotice = notice();
     jack->set_sample_rate_callback(client, onRate, this);
     jack->set_client_registration_callback(client, onClient, this);
@@ -147,12 +148,18 @@ std::vector<JackSystem::Device> JackSystem::scan() {
     }
     for (Device& d : out) {
         // jackd2 calls every card "system": the card behind it tells them apart.
-        const auto card =
-            cardOf(*jack, c, d.capture.isEmpty() ? d.playback.value(0) : d.capture[0], root);
-        if (!card) continue;
-        d.uid = QStringLiteral("alsa:") + card->key;
-        d.name = card->name;
-        if (d.client == u"system") carryOverSystem(d.uid);
+        // A card found is kept for this server: the system is read once, and
+        // what was stored under "system" is carried over once.
+        const QString first = d.capture.isEmpty() ? d.playback.value(0) : d.capture[0];
+        auto card = cards.find(first);
+        if (card == cards.end()) {
+            const auto found = cardOf(*jack, c, first, root);
+            if (!found) continue;
+            card = cards.emplace(first, *found).first;
+            if (d.client == u"system") carryOverSystem(QStringLiteral("alsa:") + found->key);
+        }
+        d.uid = QStringLiteral("alsa:") + card->second.key;
+        d.name = card->second.name;
     }
     return out;
 }

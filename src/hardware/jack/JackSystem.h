@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "hardware/AudioSystem.h"
+#include "hardware/jack/AlsaCard.h"
 #include "hardware/jack/JackLibrary.h"
 
 class JackClient;
@@ -87,5 +88,6 @@ private:
     std::list<Notice> notices;  // a list: a notice never moves
     std::atomic<std::uint64_t> shutdownCount{0};
     std::map<QString, std::uint32_t> ids;     // uid → id, stable while we run
+    std::map<QString, AlsaCard> cards;        // by a device's first port, on this server
     std::weak_ptr<JackClient> captureClient;  // the headphones join it while it lives
 };
