@@ -73,6 +73,8 @@ public:
     // because the disk fell behind.
     std::uint64_t xruns() const { return session.xruns(); }
     std::uint64_t droppedBlocks() const { return recorder.droppedBlocks(); }
+    // Waits until the file thread has written every block recorded so far.
+    void settleFiles() { recorder.settle(); }
 
 private:
     // A hardware change reported: restart (continuing a take as a new one)
