@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTimer>
+#include <set>
 
 #include "app/LaunchOptions.h"
 #include "app/MainWindow.h"
@@ -162,11 +163,25 @@ public:
 
 // PipeWire as a desktop runs it, and no wrapper: a private pipewire and
 // wireplumber (a runtime folder and a session bus of their own) with one
-// card's 20-input source and 20-output sink on ALSA's "null" device. The
-// program finds it through PipeWire's own JACK library and records exact
-// files; headless, its take goes on after the source went and came back,
-// and each take holds logind's sleep inhibitor (a stand-in on the same bus).
+// card's 20-input source and 20-output sink, whose capture plays a file
+// (ALSA's file plugin, which reads it only without mmap): channel c carries
+// frame + 1000 c, modulo 65536, in the top bits of its samples. The program
+// finds it through PipeWire's own JACK library and records those samples,
+// each input its own channel, in step; headless, its take goes on after the
+// source went and came back, and each take holds logind's sleep inhibitor
+// (a stand-in on the same bus).
 TEST_F(Program, PipeWireWithoutAWrapper) {
+    QFile raw(home.path() + "/capture.raw"), alsa(home.path() + "/.asoundrc");
+    ASSERT_TRUE(raw.open(QIODevice::WriteOnly) && alsa.open(QIODevice::WriteOnly));
+    std::vector<std::uint32_t> second(48000 * 20);
+    for (std::uint32_t s = 0; s < 10; ++s) {
+        for (std::uint32_t i = 0; i < second.size(); ++i)
+            second[i] = ((s * 48000 + i / 20 + 1000 * (i % 20)) % 65536) << 16;
+        raw.write(reinterpret_cast<const char*>(second.data()), std::ssize(second) * 4);
+    }
+    alsa.write("pcm.card { type file slave.pcm null file /dev/null format raw infile \"" +
+               raw.fileName().toUtf8() + "\" }\n");
+    raw.close(), alsa.close();
     QProcess bus, pipewire, wireplumber, recorder;
     bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
     ASSERT_TRUE(bus.waitForReadyRead(5000));
@@ -189,8 +204,9 @@ TEST_F(Program, PipeWireWithoutAWrapper) {
     auto node = [&](const QString& kind, const QString& id) {  // and its ports
         pw({"create-node", "adapter",
             QString("{ factory.name = api.alsa.pcm.%1 node.name = %2 media.class = Audio/%3 "
-                    "node.description = \"Scarlett 18i20 USB Pro\" api.alsa.path = \"null\" "
-                    "audio.channels = 20 audio.rate = 48000 object.linger = true }")
+                    "node.description = \"Scarlett 18i20 USB Pro\" api.alsa.path = card "
+                    "api.alsa.disable-mmap = true audio.format = S32LE audio.channels = 20 "
+                    "audio.rate = 48000 object.linger = true }")
                 .arg(kind.toLower(), id, kind)});
         return waitFor([&] {
             return pw({"ls", "Port"}).count(kind == "Source" ? "\"capture_" : "\"playback_") == 20;
@@ -204,6 +220,21 @@ TEST_F(Program, PipeWireWithoutAWrapper) {
     EXPECT_EQ(out.value(0),
               "status: Scarlett 18i20 USB Pro — 20 inputs at 48 kHz · headphones: "
               "Scarlett 18i20 USB Pro");
+    std::set<int> channels;
+    for (int line = 6, first = -1; line < 14; ++line) {  // the eight inputs' files
+        const SndRead r = readWithSndfile(
+            (out.value(2).section(" → ", 1) + "/" + out.value(line).mid(13)).toStdString());
+        ASSERT_TRUE(r.ok && r.info.frames > 24000) << out.value(line).toStdString();
+        auto count = [&](sf_count_t f) {  // to the nearest step: full scale is 2^23 - 1
+            return ((r.samples[f] + 128) >> 8) & 0xFFFF;
+        };
+        const int at = count(0);
+        first = first < 0 ? at : first;
+        channels.insert((at - first + 65536) % 65536);
+        for (sf_count_t f = 0; f < r.info.frames; ++f)
+            ASSERT_EQ(count(f), (at + f) % 65536) << line << " @" << f;
+    }
+    EXPECT_EQ(channels, (std::set{0, 1000, 2000, 3000, 4000, 5000, 6000, 7000}));
     ControlRoom room;
     settings().setServer(room.address());
     launch(recorder, {"-headless"});
