@@ -102,7 +102,6 @@ TEST_F(Program, EveryModeEndsATakeCleanly) {
         EXPECT_EQ(status, 0) << mode.toStdString();  // a normal exit, with 0
         expectExactHeaders(take().toStdString());
     }
-    prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 // Installable: the desktop entry and the metainfo pass their validators, the
@@ -225,9 +224,8 @@ TEST_F(Program, PipeWireWithoutAWrapper) {
         const SndRead r = readWithSndfile(
             (out.value(2).section(" → ", 1) + "/" + out.value(line).mid(13)).toStdString());
         ASSERT_TRUE(r.ok && r.info.frames > 24000) << out.value(line).toStdString();
-        auto count = [&](sf_count_t f) {  // to the nearest step: full scale is 2^23 - 1
-            return ((r.samples[f] + 128) >> 8) & 0xFFFF;
-        };
+        // To the nearest step: full scale is 2^23 - 1.
+        auto count = [&](sf_count_t f) { return ((r.samples[f] + 128) >> 8) & 0xFFFF; };
         const int at = count(0);
         first = first < 0 ? at : first;
         channels.insert((at - first + 65536) % 65536);

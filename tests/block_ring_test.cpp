@@ -37,10 +37,8 @@ TEST(BlockRing, OneWriterOneReaderKeepOrderOverAMillionBlocks) {
     constexpr long kBlocks = 1'000'000;
     auto bytes = [](long i) { return 4 + static_cast<std::size_t>(i * 52) % 700; };
     std::thread writer([&] {
-        for (long i = 0; i < kBlocks;) {
-            put(ring, static_cast<std::uint32_t>(i), bytes(i)) ? ++i
-                                                               : (std::this_thread::yield(), i);
-        }
+        for (long i = 0; i < kBlocks;)
+            put(ring, std::uint32_t(i), bytes(i)) ? ++i : (std::this_thread::yield(), i);
     });
     for (long expected = 0; expected < kBlocks;) {
         const auto [got, size] = take(ring);

@@ -190,8 +190,7 @@ protected:
 };
 
 TEST_F(RealTime, TheSimulatedInterfaceAndJackKeepTheContract) {
-    DemoSystem::Options lossy;  // its dropouts are counted on the audio thread too
-    lossy.loseEvery = 5;
+    DemoSystem::Options lossy{.loseEvery = 5};  // its dropouts are counted on the audio thread too
     AudioSystem::install(std::make_unique<DemoSystem>(lossy));
     canary();
     hammer();

@@ -13,16 +13,9 @@
 #include "ui/RootView.h"
 #include "ui/ToggleSwitch.h"
 
-// The window on a fed interface of `inputs` channels.
+// The window, on a fed interface once it is shown.
 class Window : public RecordingTest {
 protected:
-    void show(int inputs) {
-        view = std::make_unique<RootView>(engine, engine);
-        view->resize(1000, 600);
-        view->show();
-        plug({{1, "Scarlett 18i20", "uid-1", inputs, 20}, {2, "Speakers", "uid-2", 0, 2}});
-        settle();
-    }
     static void settle() { QCoreApplication::processEvents(); }
     void click(QWidget* w) {
         QTest::mouseClick(w, Qt::LeftButton);
@@ -35,7 +28,7 @@ protected:
     std::unique_ptr<RootView> view;
 };
 
-TEST(MeterScale, FractionsAndStrictColours) {
+TEST_F(Window, MetersTheStatusLineRowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
     EXPECT_NEAR(Meter::fraction(0.001f), 0.0, 1e-6);
     EXPECT_NEAR(Meter::fraction(0.1f), 40.0 / 60, 1e-6);
     EXPECT_EQ(Meter::fraction(2.0f), 1.0);
@@ -50,10 +43,33 @@ TEST(MeterScale, FractionsAndStrictColours) {
     EXPECT_NE(drawn.pixelColor(380, 7), QColor(Qt::yellow));  // 0.95: the track
     EXPECT_EQ(remainingText(59.9) + "|" + remainingText(100 * 3600) + "|" + remainingText(15179),
               "less than a minute|more than 99 h left|4 h 12 min left");
-}
-
-TEST_F(Window, RowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
-    show(18);
+    // The line is red when the engine reports a failure, whatever the words: a
+    // device called "Failed Mic" that starts well is not an alarm.
+    view = std::make_unique<RootView>(engine, engine);
+    EXPECT_FALSE(view->recordButton()->isEnabled());  // nothing runs yet
+    EXPECT_EQ(RootView::statusLine(false, "127.0.0.1:4777", "Ready"),
+              "○ Control Room not linked (127.0.0.1:4777) · Ready");
+    auto red = [&] {
+        settle();
+        return view->statusLabel()->palette().color(QPalette::WindowText) == QColor(Qt::red);
+    };
+    engine.setLinkConnected(true);
+    engine.startEngine();  // no interface
+    EXPECT_TRUE(red());
+    EXPECT_TRUE(
+        view->statusLabel()->text().startsWith("● Control Room linked · No audio interface"));
+    plug({{1, "Failed Mic", "uid-1", 2, 2}});
+    EXPECT_FALSE(red());
+    QFile(root.path() + "/plain").open(QIODevice::WriteOnly);
+    engine.record(root.path() + "/plain/day");  // a day folder that cannot be made
+    EXPECT_EQ(engine.status(),
+              "Recording error: Input 1 - Dec 5 - 2.15.07 PM.wav: Not a directory "
+              "(and 2 more files) — recording not started");
+    EXPECT_TRUE(red());
+    view->resize(1000, 600);
+    view->show();
+    plug({{1, "Scarlett 18i20", "uid-1", 18, 20}, {2, "Speakers", "uid-2", 0, 2}});
+    settle();
     EXPECT_EQ(view->rows().size(), 8u);
     EXPECT_EQ(view->inputPicker()->currentText(), "Scarlett 18i20 (18 in)");
     ASSERT_TRUE(
@@ -84,9 +100,8 @@ TEST_F(Window, RowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
     ASSERT_TRUE(left(730, "disk not answering") && engine.remaining() < 0);
     EXPECT_EQ(view->timeLeftLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
     diskHangs = false;
-    for (QWidget* w : std::initializer_list<QWidget*>{view->inputPicker(), view->outputPicker(),
-                                                      view->folderButton(), view->refreshButton(),
-                                                      view->rows()[0]->armedSwitch()})
+    for (QWidget* w : QWidgetList{view->inputPicker(), view->outputPicker(), view->folderButton(),
+                                  view->refreshButton(), view->rows()[0]->armedSwitch()})
         EXPECT_FALSE(w->isEnabled());
     EXPECT_TRUE(view->rows()[0]->nameField()->isEnabled() && view->showAllBox()->isEnabled());
     EXPECT_EQ(view->rows()[0]->opacity(), 1.0);
@@ -141,30 +156,4 @@ TEST_F(Window, RowsTheRulesOfATakeAndTypingThatIsNeverInterrupted) {
     view->chooseFolder = [](const QString&) { return QStringLiteral("/srv/sessions"); };
     click(view->folderButton());
     EXPECT_EQ(engine.rootPath(), "/srv/sessions");
-}
-
-// The line is red when the engine reports a failure, whatever the words: a
-// device called "Failed Mic" that starts well is not an alarm.
-TEST_F(Window, TheStatusLineIsRedForFailuresOnly) {
-    view = std::make_unique<RootView>(engine, engine);
-    EXPECT_FALSE(view->recordButton()->isEnabled());  // nothing runs yet
-    EXPECT_EQ(RootView::statusLine(false, "127.0.0.1:4777", "Ready"),
-              "○ Control Room not linked (127.0.0.1:4777) · Ready");
-    auto red = [&] {
-        settle();
-        return view->statusLabel()->palette().color(QPalette::WindowText) == QColor(Qt::red);
-    };
-    engine.setLinkConnected(true);
-    engine.startEngine();  // no interface
-    EXPECT_TRUE(red());
-    EXPECT_TRUE(
-        view->statusLabel()->text().startsWith("● Control Room linked · No audio interface"));
-    plug({{1, "Failed Mic", "uid-1", 2, 2}});
-    EXPECT_FALSE(red());
-    QFile(root.path() + "/plain").open(QIODevice::WriteOnly);
-    engine.record(root.path() + "/plain/day");  // a day folder that cannot be made
-    EXPECT_EQ(engine.status(),
-              "Recording error: Input 1 - Dec 5 - 2.15.07 PM.wav: Not a directory "
-              "(and 2 more files) — recording not started");
-    EXPECT_TRUE(red());
 }

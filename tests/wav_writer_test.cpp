@@ -26,7 +26,7 @@ static std::string text(const std::vector<std::uint8_t>& b, std::size_t at, std:
 
 // Byte for byte, as readers and the repair of interrupted takes expect it.
 // At 96 kHz an afternoon start passes 2^32 samples: the high word is used.
-TEST_F(WAVWriterTest, TheHeaderIsTheBroadcastWaveLayoutAndSamplesFollowIt) {
+TEST_F(WAVWriterTest, TheBroadcastWaveLayoutSamplesCreationAndTheTwoSecondRule) {
     make(path("a.wav"), 2, 96000, "Mix of all armed inputs")->close();
     const auto b = readBytes(path("a.wav"));
     ASSERT_EQ(b.size(), 654u);
@@ -62,11 +62,8 @@ TEST_F(WAVWriterTest, TheHeaderIsTheBroadcastWaveLayoutAndSamplesFollowIt) {
     EXPECT_EQ(text(written, 20, 257), std::string(256, 'x') + "T");
     EXPECT_EQ(std::vector<std::uint8_t>(written.begin() + 654, written.begin() + 684), want);
     EXPECT_EQ(std::vector<std::uint8_t>(written.begin() + 684, written.end()), want);
-}
-
-// A file is made in folders that do not exist yet, never from a format no
-// header can describe; its sizes follow the two-second rule and are exact at close.
-TEST_F(WAVWriterTest, CreationAndSizesThatFollowTheTwoSecondRule) {
+    // A file is made in folders that do not exist yet, never from a format no
+    // header can describe; its sizes follow the two-second rule and are exact at close.
     std::error_code why;
     EXPECT_TRUE(make(path("new/deeper/x.wav")));
     for (auto [channels, rate] :
@@ -76,14 +73,14 @@ TEST_F(WAVWriterTest, CreationAndSizesThatFollowTheTwoSecondRule) {
         EXPECT_EQ(why, std::errc::invalid_argument);
     }
     EXPECT_FALSE(QFile::exists(QString::fromStdString(path("bad.wav"))));
-    auto writer = make(path("grow.wav"));
+    writer = make(path("grow.wav"));
     std::vector<float> second(48000, 0.25f);
     writer->write(second.data(), 0);
     writer->write(second.data(), -1);
     EXPECT_EQ(readBytes(path("grow.wav")).size(), 654u);
     auto sizes = [&] {
-        const auto b = readBytes(path("grow.wav"));
-        return std::tuple(b.size() - 654, le32(b, 650), le32(b, 4) - 646);
+        const auto g = readBytes(path("grow.wav"));
+        return std::tuple(g.size() - 654, le32(g, 650), le32(g, 4) - 646);
     };
     writer->write(second.data(), 48000);
     clock.advance(2.0);  // not more than 2 s yet

@@ -43,11 +43,10 @@ public:
     // To the current client, in one go.
     void send(const QList<QByteArray>& frames, bool binary = false) {
         onServer([this, frames, binary] {
-            for (const QByteArray& f : frames) {
+            for (const QByteArray& f : frames)
                 if (client)
                     binary ? client->sendBinaryMessage(f)
                            : client->sendTextMessage(QString::fromUtf8(f));
-            }
         });
     }
     void closeClient() {

@@ -21,13 +21,10 @@ public:
     }
     void buffers(int count, int frames = 256) {
         std::vector<const float*> ptrs;
+        for (auto& d : data) d.resize(static_cast<std::size_t>(frames)), ptrs.push_back(d.data());
         for (int b = 0; b < count; ++b, done += frames) {
-            ptrs.clear();
-            for (std::size_t c = 0; c < data.size(); ++c) {
-                data[c].resize(static_cast<std::size_t>(frames));
+            for (std::size_t c = 0; c < data.size(); ++c)
                 for (int f = 0; f < frames; ++f) data[c][f] = sample(static_cast<int>(c), done + f);
-                ptrs.push_back(data[c].data());
-            }
             sink(ptrs.data(), std::ssize(ptrs), frames);
         }
     }

@@ -14,11 +14,7 @@ public:
         : origin(start.time_since_epoch().count()), wall(origin) {}
     WallTime now() const override { return WallTime(WallTime::duration(wall.load())); }
     SteadyTime ticks() const override { return SteadyTime(WallTime::duration(wall - origin)); }
-    void advance(double seconds) {
-        wall +=
-            std::chrono::duration_cast<WallTime::duration>(std::chrono::duration<double>(seconds))
-                .count();
-    }
+    void advance(double seconds) { wall += WallTime::rep(seconds * WallTime::period::den); }
 
 private:
     const WallTime::rep origin;  // the steady ticks start at 0

@@ -14,12 +14,12 @@
 #include "support/ManualClock.h"
 #include "support/WavFile.h"
 
-// Runs queued work (what other threads report reaches the main thread that
-// way) until `done`, for at most `tries` × 10 ms.
+// Runs queued work, if `events` (what other threads report reaches the main
+// thread that way), until `done`, for at most `tries` × 10 ms.
 template <typename Done>
-bool waitFor(Done done, int tries = 500) {
+bool waitFor(Done done, int tries = 500, bool events = true) {
     for (int i = 0; i < tries && !done(); ++i) {
-        QCoreApplication::processEvents();
+        if (events) QCoreApplication::processEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return done();
@@ -36,9 +36,7 @@ class RecordingTest : public testing::Test {
 protected:
     void SetUp() override {
         Settings().clear();
-        auto owned = std::make_unique<FakeAudio>();
-        audio = owned.get();
-        AudioSystem::install(std::move(owned));
+        AudioSystem::install(std::unique_ptr<FakeAudio>(audio = new FakeAudio));
         engine.setRoot(root.path());
         engine.setFreeSpace(
             [this](auto&) {
@@ -61,10 +59,7 @@ protected:
     }
     // Buffers into the running capture.
     Feed capture(int channels) {
-        auto sink = [this](auto b, auto n, auto f) {
-            audio->render(audio->renderUser, b, n, f, 0);
-        };
-        return Feed(sink, channels);
+        return {[this](auto... a) { audio->render(audio->renderUser, a..., 0); }, channels};
     }
     // What the first headphone channel plays next, `frames` of it.
     std::vector<float> headphones(int frames) {
@@ -78,8 +73,7 @@ protected:
         std::vector<float> silence(256, 0.0f);
         std::vector<const float*> buffers(engine.channels().size(), silence.data());
         audio->render(audio->renderUser, buffers.data(), std::ssize(buffers), 256, 0);
-        const std::vector<float> heard = headphones(256);
-        return std::any_of(heard.begin(), heard.end(), [](float s) { return s != 0.0f; });
+        return std::ranges::any_of(headphones(256), [](float s) { return s != 0.0f; });
     }
     // The .wav files of the current take, sorted by name.
     QStringList takeFiles() const {

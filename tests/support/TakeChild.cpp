@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QThread>
 #include <thread>
 
 #include "hardware/demo/DemoSystem.h"
@@ -40,6 +39,6 @@ int main(int argc, char** argv) {
     }).detach();
     clock.advance(3600);
     engine.tick();
-    QThread::msleep(2000);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
     return 1;  // not killed: no new set began
 }
