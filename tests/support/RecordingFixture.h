@@ -14,11 +14,12 @@
 #include "support/ManualClock.h"
 #include "support/WavFile.h"
 
-// Runs queued work, if `events` (what other threads report reaches the main
-// thread that way), until `done`, for at most `tries` × 10 ms.
+// Runs queued work if `events` (what other threads report reaches the main
+// thread that way) until `done` first holds, for at most `tries` × 10 ms.
 template <typename Done>
 bool waitFor(Done done, int tries = 500, bool events = true) {
-    for (int i = 0; i < tries && !done(); ++i) {
+    for (int i = 0; i < tries; ++i) {
+        if (done()) return true;
         if (events) QCoreApplication::processEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

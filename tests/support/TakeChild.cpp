@@ -24,12 +24,9 @@ int main(int argc, char** argv) {
     engine.record();
     const std::string moment = argv[2];
     if (moment == "created") ::raise(SIGKILL);
-    // Each buffer written before the clock moves on, so that the headers are
-    // rewritten at the same frames however loaded the machine is.
-    for (int b = 0; b < 1115; ++b, clock.advance(DemoSystem::bufferFrames / 48000.0)) {
-        demo->step(1);
-        engine.settleFiles();
-    }
+    // Each buffer written before the clock moves on: headers rewritten at fixed frames.
+    for (int b = 0; b < 1115; ++b, clock.advance(DemoSystem::bufferFrames / 48000.0))
+        demo->step(1), engine.settleFiles();
     if (moment == "written") ::raise(SIGKILL);
     const int watch = inotify_init1(IN_CLOEXEC);
     inotify_add_watch(watch, engine.recordingFolder().toUtf8().constData(), IN_CREATE);
