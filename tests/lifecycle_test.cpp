@@ -104,7 +104,7 @@ TEST_F(Lifecycle, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
     engine.refreshDevices();
     engine.startEngine();
     const QString chosen = root.path() + "/Chosen";
-    engine.record(chosen);
+    engine.record("Chosen");  // a day folder under the root, by name
     clock.advance(1.4);
     demo->changeRate(48000);
     QCoreApplication::processEvents();

@@ -142,25 +142,95 @@ TEST(TakeSets, ASetRollsOverBeforeAnyFileOutgrowsItsSizeFieldsAndNamesAreEachOwn
         if (name.startsWith("In 1")) frames += r.info.frames;
     }
     EXPECT_EQ(frames, feed.frames());
-    EXPECT_EQ(safeName("  Kick / In:\tA \n"), "Kick - In. A");
-    EXPECT_EQ(safeName(QString::fromUtf8("Vo\0cal\r\n", 8)), "Vo cal");
-    QTemporaryDir dir;
+}
+
+// The name rules, one row each; labels keep what was typed.
+TEST(FileNames, NamesEveryDriveTakes) {
+    const QString e300(300, QChar(0x00E9)), e127(127, QChar(0x00E9));  // é: 2 bytes
+    const QString emoji = QString::fromUtf8("😀");
+    for (const auto& [typed, safe] : std::vector<std::pair<QString, QString>>{
+             {"  Kick / In:\tA ", "Kick - In.-A"},
+             {"Vox?", "Vox-"},
+             {"Gtr \"L\"", "Gtr -L-"},
+             {"Kick*", "Kick-"},
+             {"a\\b<c>d|e", "a-b-c-d-e"},
+             {QString::fromUtf8("Vo\0cal\r\n", 8), "Vo-cal--"},
+             {"Take. . ", "Take"},
+             {"..", ""},
+             {" \t", ""},
+             {"con", "con-"},
+             {"Aux.L", "Aux-.L"},
+             {"NUL.tar.gz", "NUL-.tar.gz"},
+             {"lpt9", "lpt9-"},
+             {"COM0", "COM0"},
+             {"LPT10", "LPT10"},
+             {"Console", "Console"},
+             {e300, e127},  // 254 bytes
+             {QString(150, u'a') + emoji.repeated(30), QString(150, u'a') + emoji.repeated(26)}})
+        EXPECT_EQ(safeName(typed), safe) << typed.toStdString();
+    SetNames set("Dec 5 - 2.15.07 PM");
     const QString tail = " - Dec 5 - 2.15.07 PM.wav";
-    QFile(dir.path() + "/Drums" + tail).open(QIODevice::WriteOnly);  // an older file
-    const QString longName(300, QChar(0x00E9));                      // é, 2 bytes each
-    const QString emoji = QString(130, u'a') + QString::fromUtf8("😀").repeated(26);
-    std::vector<SetInput> set;
-    for (const QString& name :
-         QStringList{"Vocal", "vocal", "Mix", "Vocal", "Drums", longName, emoji})
-        set.push_back({std::ssize(set), name});
-    const auto names = setFileNames(set, "Dec 5 - 2.15.07 PM", dir.path().toStdString());
+    int tried[5] = {};
+    EXPECT_EQ(set.nextMix(), "Mix" + tail);
+    const QStringList labels{"Vocal", "vocal", "Mix", "Vocal", "  "};
     const QStringList want{"Vocal", "vocal (input 2)", "Mix (input 3)", "Vocal (input 4)",
-                           "Drums (input 5)"};  // never replaces a file on disk
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(names[i], want[i] + tail);
-    EXPECT_EQ(names[7], "Mix" + tail);
-    for (const QString& n : names) {
+                           "Input 5"};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(set.nextInput(labels[i], i + 1, tried[i]), want[i] + tail);
+    EXPECT_EQ(set.nextInput("Vocal", 4, tried[3]), "Vocal (input 4) 2" + tail);  // 4's was taken
+    EXPECT_EQ(set.nextMix(), "Mix 2" + tail);
+    int fallback = 0;
+    EXPECT_EQ(set.nextFallback(1, fallback), "Input 1" + tail);
+    for (const QString& label : {e300, QString(240, u'a') + emoji.repeated(5)}) {
+        int t = 1;
+        const QString n = set.nextInput(label, 9, t);
+        EXPECT_TRUE(n.endsWith(" (input 9)" + tail) && n.toUtf8().size() <= 255);
         EXPECT_EQ(QString::fromUtf8(n.toUtf8()), n);  // cut at a character boundary
-        EXPECT_TRUE(n.endsWith(tail));
-        EXPECT_TRUE(QFile(dir.path() + "/" + n).open(QIODevice::WriteOnly)) << n.toStdString();
     }
+    EXPECT_TRUE(SetNames::refusesName(ENOENT) && SetNames::refusesName(EINVAL) &&
+                SetNames::refusesName(EILSEQ) && SetNames::refusesName(ENAMETOOLONG));
+    for (int disk : {ENOSPC, EDQUOT, EROFS, EACCES, EIO, EEXIST})
+        EXPECT_FALSE(SetNames::refusesName(disk)) << disk;
+}
+
+// Two recorders on one root in the same second: the first one's take 1 was
+// deleted, so the second counts one take, as the first did, and finds its
+// number taken: the next. A set begun again in the same second replaces no
+// file. Deep in a folder, a name too long for the path falls back on "Input N".
+TEST(TakeSets, TwoRecordersOnOneRootNeverShareAFolderOrAFile) {
+    QTemporaryDir root;
+    ManualClock clock;
+    QString day = root.path() + "/Dec 5", deep = day;
+    while (deep.size() < 3900)
+        deep += "/" + QString(std::min<qsizetype>(250, 3928 - deep.size()), u'd');
+    QDir().mkpath(day + "/Recording 1 - 2.15 PM");
+    std::vector<std::unique_ptr<TakeRecorder>> recorders;
+    std::vector<std::unique_ptr<BufferProcessor>> processors;
+    std::vector<Feed> feeds;
+    const std::vector<TakeInput> inputs{{0, "Vox?"}, {1, QString(250, u'v')}};
+    for (const QString& where : {day, day, deep}) {
+        auto* r = recorders.emplace_back(std::make_unique<TakeRecorder>(clock, nullptr)).get();
+        auto* p = processors.emplace_back(std::make_unique<BufferProcessor>(r->blocks())).get();
+        p->prepare(2);
+        r->prepare(2, 48000);
+        p->publish({2, 48000, {1, 1}, {0, 0}, true});
+        EXPECT_TRUE(r->start(root.path(), where, inputs, 48000).empty());
+        feeds.emplace_back([p](auto b, auto n, auto f) { p->process(b, n, f); }, 2).buffers(20);
+        QDir(day + "/Recording 1 - 2.15 PM").removeRecursively();
+    }
+    recorders[1]->settle();
+    EXPECT_TRUE(recorders[1]->roll(inputs, 48000).empty());
+    feeds[1].buffers(10);
+    for (auto& r : recorders) EXPECT_EQ(r->stop(root.path()).text, "Saved to " + r->folder());
+    EXPECT_EQ(QDir(day).entryList({"Recording *"}),
+              (QStringList{"Recording 2 - 2.15 PM", "Recording 3 - 2.15 PM"}));
+    const QString tail = " - Dec 5 - 2.15.07 PM.wav";
+    const QDir second(recorders[1]->folder()), third(recorders[2]->folder());
+    EXPECT_EQ(second.entryList({"*.wav"}).size(), 6);
+    for (const QString name : {"Mix", "Vox-", "Mix 2", "Vox- (input 1)"})
+        EXPECT_EQ(readWithSndfile(second.filePath(name + tail).toStdString()).info.frames,
+                  name.size() > 4 ? 2560 : 5120)
+            << name.toStdString();
+    EXPECT_TRUE(third.exists("Vox-" + tail) && third.exists("Input 2" + tail));
+    for (const auto& r : recorders) expectExactHeaders(r->folder().toStdString());
 }

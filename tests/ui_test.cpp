@@ -61,11 +61,12 @@ TEST_F(Window, MetersTheStatusLineRowsTheRulesOfATakeAndTypingThatIsNeverInterru
     plug({{1, "Failed Mic", "uid-1", 2, 2}});
     EXPECT_FALSE(red());
     QFile(root.path() + "/plain").open(QIODevice::WriteOnly);
-    engine.record(root.path() + "/plain/day");  // a day folder that cannot be made
+    engine.setRoot(root.path() + "/plain");  // a day folder that cannot be made
+    engine.record();
     EXPECT_EQ(engine.status(),
-              "Recording error: Input 1 - Dec 5 - 2.15.07 PM.wav: Not a directory "
-              "(and 2 more files) — recording not started");
+              "Recording not started: " + root.path() + "/plain/Dec 5: Not a directory");
     EXPECT_TRUE(red());
+    engine.setRoot(root.path());
     view->resize(1000, 600);
     view->show();
     plug({{1, "Scarlett 18i20", "uid-1", 18, 20}, {2, "Speakers", "uid-2", 0, 2}});

@@ -1,6 +1,5 @@
 #include "link/LinkMessages.h"
 
-#include <QDir>
 #include <optional>
 
 #include "link/JsonWriter.h"
@@ -51,12 +50,7 @@ void set(RoomCommands& engine, const RoomState& state, const QJsonObject& c) {
 void record(RoomCommands& engine, const RoomState& state, const QJsonObject& c) {
     if (flag(c, QLatin1StringView("on")).value_or(false)) {
         if (state.recording()) return;
-        std::optional<QString> folder = text(c, QLatin1StringView("folder"));
-        if (folder && folder->isEmpty()) folder.reset();
-        // A relative folder is taken under the recording root, not under
-        // whatever directory the program happened to start in.
-        if (folder) folder = QDir(state.rootPath()).absoluteFilePath(*folder);
-        engine.record(folder);
+        engine.record(text(c, QLatin1StringView("folder")));
     } else {
         engine.stopRecording();
     }

@@ -43,6 +43,9 @@ public:
     bool hasFailures() const { return !failures.empty(); }
     // No file of the set can be written any more.
     bool exhausted() const { return writers.empty() && !mixWriter; }
+    // Armed inputs of the set whose files could not be made: the mix is
+    // written all the same, though the set may have no input file at all.
+    void inputsMissing() { lostInputs = true; }
 
     // Which set is open: counts the sets closed so far.
     std::uint64_t generation() const { return closed; }

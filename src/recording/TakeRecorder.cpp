@@ -1,8 +1,10 @@
 #include "recording/TakeRecorder.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDebug>
 #include <QDir>
 #include <algorithm>
 
@@ -16,19 +18,35 @@ constexpr std::size_t kBufferSeconds = 5;
 // A set rolls over this long (of its fastest file) before a file would
 // outgrow its header's sizes.
 constexpr double kRollHeadroomSeconds = 10.0;
+// A name taken on disk moves on to the next; this many, and the file fails.
+constexpr int kNameTries = 100;
 
-Status failureStatus(const std::vector<FileFailure>& failures) {
+// "Vocal - Dec 5 - 2.15.07 PM.wav: No space left on device (and 2 more files)"
+QString failureText(const std::vector<FileFailure>& failures) {
     const FileFailure& first = failures.front();
-    QString text = QStringLiteral("Recording error: ") + QString::fromStdString(first.file) +
-                   QStringLiteral(": ") + QString::fromStdString(first.reason);
+    QString text = QString::fromStdString(first.file) + QStringLiteral(": ") +
+                   QString::fromStdString(first.reason);
     if (failures.size() > 1)
         text += QStringLiteral(" (and %1 more files)").arg(failures.size() - 1);
-    return Status::failed(text);
+    return text;
 }
 
-// A date or time as it may stand in a path.
+Status failureStatus(const std::vector<FileFailure>& failures) {
+    return Status::failed(QStringLiteral("Recording error: ") + failureText(failures));
+}
+
+Status notStarted(const QString& why) {
+    return Status::failed(QStringLiteral("Recording not started: ") + why);
+}
+
+QString reason(const QString& path, int error) {
+    return path + QStringLiteral(": ") +
+           QString::fromStdString(std::generic_category().message(error));
+}
+
+// A date or time as it may stand in a name.
 QString stamp(const DateText& fmt, Clock::WallTime t) {
-    return pathSafe(QString::fromStdString(fmt.format(t)));
+    return safeName(QString::fromStdString(fmt.format(t)));
 }
 
 std::filesystem::path fsPath(const QString& path) {
@@ -51,6 +69,26 @@ int takesIn(const QString& dayFolder) {
     }));
 }
 
+struct Attempt {
+    std::unique_ptr<WAVWriter> writer;
+    QString name;  // the last name tried
+    std::error_code why;
+};
+
+// The first of `names` that can be created in `folder` (exclusively: no file
+// is replaced), moving on from a name taken on disk.
+Attempt create(const std::function<QString()>& names, WAVWriter::Params params,
+               const std::filesystem::path& folder, const Clock& clock) {
+    Attempt a;
+    for (int tries = 0; tries < kNameTries; ++tries) {
+        a.name = names();
+        params.path = folder / a.name.toStdString();
+        a.writer = WAVWriter::create(params, clock, &a.why);
+        if (a.writer || a.why != std::errc::file_exists) break;
+    }
+    return a;
+}
+
 }  // namespace
 
 TakeRecorder::TakeRecorder(const Clock& c, FileQueue::FailureHandler onFailure)
@@ -71,13 +109,17 @@ double TakeRecorder::elapsed() const {
 }
 
 Status TakeRecorder::start(const QString& root, const std::optional<QString>& dayFolder,
-                           const std::vector<TakeInput>& inputs, int rate) {
+                           const std::vector<TakeInput>& inputs, int rate, const RoomFor& roomFor) {
     const Clock::Instant now = clock.instant();
     const QString day = dayFolder ? *dayFolder : root + u'/' + stamp(dayFmt, now.wall);
-    QDir().mkpath(day);
-    takeFolder =
-        day + QStringLiteral("/Recording %1 - ").arg(takesIn(day) + 1) + stamp(minuteFmt, now.wall);
-    QDir().mkpath(takeFolder);
+    std::error_code made;
+    std::filesystem::create_directories(fsPath(day), made);
+    if (made) return notStarted(reason(day, made.value()));
+    if (roomFor && !roomFor(day)) return notStarted(QStringLiteral("the disk is full"));
+    Status refused;
+    const std::optional<QString> folder = makeTakeFolder(day, now.wall, refused);
+    if (!folder) return refused;
+    const QString previous = std::exchange(takeFolder, *folder);
     mark = OpenTakeMark::create(takeFolder);  // before the take has a file
     takeStart = now;
     Opened opened;
@@ -87,11 +129,30 @@ Status TakeRecorder::start(const QString& root, const std::optional<QString>& da
     if (!opened.any) {
         // Not one file could be made: there is no take to run.
         mark.reset();
-        return failureStatus(opened.failures)
-            .then(QString(), Status::failed(QStringLiteral(" — recording not started")));
+        ::rmdir(fsPath(takeFolder).c_str());
+        takeFolder = previous;
+        return notStarted(failureText(opened.failures));
     }
     active = true;
+    failedFiles = 0;
+    count(opened.failures);
     return opened.failures.empty() ? Status{} : failureStatus(opened.failures);
+}
+
+std::optional<QString> TakeRecorder::makeTakeFolder(const QString& day, Clock::WallTime now,
+                                                    Status& why) {
+    const QString time = QString::fromStdString(minuteFmt.format(now));
+    // Made with mkdir, never reused: a folder that another recorder made
+    // since the count moves this take on to the next number.
+    for (int n = takesIn(day) + 1;; ++n) {
+        const QString folder =
+            day + u'/' + safeName(QStringLiteral("Recording %1 - ").arg(n) + time);
+        if (::mkdir(fsPath(folder).c_str(), 0777) == 0) return folder;
+        if (errno != EEXIST || n >= 1'000'000) {
+            why = notStarted(reason(folder, errno));
+            return std::nullopt;
+        }
+    }
 }
 
 Status TakeRecorder::stop(const QString& root, const Status& saying) {
@@ -99,8 +160,16 @@ Status TakeRecorder::stop(const QString& root, const Status& saying) {
     files.sync([&] { failures = files.files().closeAll(); });
     mark.reset();  // every file is exact now
     active = false;
-    const Status saved =
-        saying.then(QString(), Status::ok(takeFolder.isEmpty() ? root : takeFolder));
+    count(failures);
+    Status saved = saying.then(QString(), Status::ok(takeFolder.isEmpty() ? root : takeFolder));
+    if (failedFiles > 0) {
+        saved = saved.then(
+            QString(),
+            Status::failed(
+                failedFiles == 1
+                    ? QStringLiteral(" · 1 file could not be written")
+                    : QStringLiteral(" · %1 files could not be written").arg(failedFiles)));
+    }
     return failures.empty() ? saved : saved.then(QStringLiteral(" — "), failureStatus(failures));
 }
 
@@ -116,6 +185,7 @@ Status TakeRecorder::roll(const std::vector<TakeInput>& inputs, int rate) {
     setStart = now;
     openSetNumber = opened.set;
     opened.failures.insert(opened.failures.begin(), closed.begin(), closed.end());
+    count(opened.failures);
     if (!opened.any) return endAfter(opened.failures, QString());
     return opened.failures.empty() ? Status{} : failureStatus(opened.failures);
 }
@@ -129,6 +199,7 @@ bool TakeRecorder::rollDue(int rate) const {
 
 Status TakeRecorder::filesFailed(const std::vector<FileFailure>& failures, bool exhausted,
                                  std::uint64_t set) {
+    if (active) count(failures);
     if (exhausted && active && set == openSetNumber) return endAfter(failures, QString());
     return failureStatus(failures);
 }
@@ -149,28 +220,42 @@ TakeRecorder::Opened TakeRecorder::openSet(Clock::Instant at, const std::vector<
     Opened opened;
     TakeFiles& take = files.files();
     const std::filesystem::path folder = fsPath(takeFolder);
-    const QString setStamp =
-        stamp(dayFmt, at.wall) + QStringLiteral(" - ") + stamp(secondFmt, at.wall);
-    std::vector<SetInput> named;
-    for (const TakeInput& in : inputs) named.push_back({in.id, safeName(in.name)});
-    const std::vector<QString> names = setFileNames(named, setStamp, folder);
-    auto create = [&](const QString& name, int channels, const QString& description) {
-        std::error_code why;
-        auto writer = WAVWriter::create({folder / name.toStdString(), channels, rate, at.wall,
-                                         "Tessaly", description.toStdString()},
-                                        clock, &why);
-        if (writer) {
+    SetNames names(stamp(dayFmt, at.wall) + QStringLiteral(" - ") + stamp(secondFmt, at.wall));
+    auto made = [&opened](Attempt& a) {
+        if (a.writer) {
             opened.any = true;
         } else {
-            opened.failures.push_back({name.toStdString(), why.message()});
+            opened.failures.push_back({a.name.toStdString(), a.why.message()});
         }
-        return writer;
+        return std::move(a.writer);
     };
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        auto writer = create(names[i], 1, inputs[i].name);
-        if (writer) take.writers[inputs[i].id] = std::move(writer);
+    WAVWriter::Params params{{}, 2, rate, at.wall, "Tessaly", "Mix of all armed inputs"};
+    Attempt mix = create([&] { return names.nextMix(); }, params, folder, clock);
+    take.mixWriter = made(mix);
+    params.channels = 1;
+    for (const TakeInput& in : inputs) {
+        const int number = static_cast<int>(in.id) + 1;
+        params.description = in.name.toStdString();  // the label as typed
+        int tried = 0;
+        Attempt a =
+            create([&] { return names.nextInput(in.name, number, tried); }, params, folder, clock);
+        if (!a.writer && SetNames::refusesName(a.why.value())) {
+            // The volume refuses the name itself: the input is recorded all
+            // the same, under a plain one.
+            const QString refused = a.name, why = QString::fromStdString(a.why.message());
+            tried = 0;
+            a = create([&] { return names.nextFallback(number, tried); }, params, folder, clock);
+            qInfo().noquote() << QStringLiteral("recording: %1 refused (%2); %3")
+                                     .arg(refused, why,
+                                          a.writer ? QStringLiteral("recorded as ") + a.name
+                                                   : QStringLiteral("not recorded"));
+        }
+        if (auto writer = made(a)) {
+            take.writers[in.id] = std::move(writer);
+        } else {
+            take.inputsMissing();
+        }
     }
-    take.mixWriter = create(names.back(), 2, QStringLiteral("Mix of all armed inputs"));
     syncFolder(takeFolder);
     opened.set = take.generation();
     return opened;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -47,13 +48,18 @@ public:
     // Seconds since the take began.
     double elapsed() const;
 
-    // Starts a take in `dayFolder`, or in today's under `root`: a new take
-    // folder and one set of files. Not recording afterwards when no file
-    // could be made; the status then says why. An empty status: all is well.
+    // Whether the volume that holds `folder` has room for a take to begin.
+    using RoomFor = std::function<bool(const QString& folder)>;
+    // Starts a take in `dayFolder` (a path), or in today's under `root`: a new
+    // take folder, never one that exists, and one set of files. Not recording
+    // afterwards when the folder could not be made, `roomFor` says no, or no
+    // file could be made; the status then says why ("Recording not started:
+    // …"). An empty status: all is well.
     Status start(const QString& root, const std::optional<QString>& dayFolder,
-                 const std::vector<TakeInput>& inputs, int rate);
+                 const std::vector<TakeInput>& inputs, int rate, const RoomFor& roomFor = {});
     // Ends the take: every file closed with exact sizes; "Saved to …" (or
-    // other words before the folder), and the files that failed to close.
+    // other words before the folder), how many files of the take could not
+    // be written, and the files that failed to close.
     Status stop(const QString& root,
                 const Status& saying = Status::ok(QStringLiteral("Saved to ")));
     // A new set of files now. An empty status: all is well. When no file of
@@ -80,7 +86,10 @@ private:
         std::uint64_t set = 0;
     };
     Opened openSet(Clock::Instant at, const std::vector<TakeInput>& inputs, int rate);
+    // A new take folder in `day`: its path, or the reason there is none.
+    std::optional<QString> makeTakeFolder(const QString& day, Clock::WallTime now, Status& why);
     Status endAfter(const std::vector<FileFailure>& failures, const QString& root);
+    void count(const std::vector<FileFailure>& failures) { failedFiles += failures.size(); }
 
     const Clock& clock;
     BlockQueue queue;
@@ -93,6 +102,7 @@ private:
     Clock::Instant takeStart;
     Clock::Instant setStart;
     std::uint64_t openSetNumber = 0;
+    std::size_t failedFiles = 0;  // of this take: not made, or failed while written
     std::uint64_t maxFileBytes = WAVWriter::maxDataBytes;
     std::unique_ptr<OpenTakeMark> mark;  // while the take runs
 };

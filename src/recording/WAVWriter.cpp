@@ -208,7 +208,7 @@ std::unique_ptr<WAVWriter> WAVWriter::create(const Params& p, const Clock& clock
     std::error_code ignored;
     std::filesystem::create_directories(p.path.parent_path(), ignored);
 
-    const int fd = ::open(p.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = ::open(p.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return refuse(errno);
     const auto head = header(p.channels, p.rate, p.start, p.originator, p.description);
     std::size_t written = 0;

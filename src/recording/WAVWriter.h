@@ -44,9 +44,9 @@ public:
         std::string description;  // UTF-8, cut to 256 bytes
     };
 
-    // Creates (or replaces) the file and writes its header. Returns nothing when
-    // the file cannot be created or opened, or the parameters cannot be stored;
-    // `why` then says why.
+    // Creates the file, which must not exist yet, and writes its header.
+    // Returns nothing when the file cannot be created (EEXIST: there is one),
+    // or the parameters cannot be stored; `why` then says why.
     static std::unique_ptr<WAVWriter> create(const Params& params,
                                              const Clock& clock = Clock::system(),
                                              std::error_code* why = nullptr);

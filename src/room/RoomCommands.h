@@ -20,7 +20,8 @@ public:
     virtual void setRoot(const QString& path) = 0;
     // Whether the window lists every input; stored.
     virtual void setShowAll(bool on) = 0;
-    // Starts a take, in `dayFolder` when given (else today's under the root).
+    // Starts a take, in the day folder named `dayFolder` under the root when
+    // given (one name, made safe: never a path elsewhere), else in today's.
     virtual void record(const std::optional<QString>& dayFolder = std::nullopt) = 0;
     // Ends the take; every file is closed with exact sizes.
     virtual void stopRecording() = 0;

@@ -10,6 +10,7 @@
 #include "base/Settings.h"
 #include "hardware/AudioDevices.h"
 #include "hardware/Permission.h"
+#include "recording/FileNames.h"
 #include "recording/TakeRepair.h"
 
 namespace {
@@ -77,6 +78,7 @@ void RoomEngine::setRetryInterval(std::chrono::milliseconds interval) {
 }
 
 void RoomEngine::setFreeSpace(DiskSpace::Source source, std::chrono::milliseconds interval) {
+    freeSpace = source;
     disk = std::make_unique<DiskSpace>(clock, std::move(source), interval);
 }
 
@@ -96,9 +98,12 @@ double RoomEngine::takeBytesPerSecond() const {
     return static_cast<double>(armed + 2) * WAVWriter::bytesPerSample * hwRate_;
 }
 
+double RoomEngine::reserveFor(double perSecond) {
+    return std::max(64.0 * 1024 * 1024, 10.0 * perSecond);
+}
+
 bool RoomEngine::belowReserve(const DiskSpace::Reading& reading, double perSecond) const {
-    const double reserve = std::max(64.0 * 1024 * 1024, 10.0 * perSecond);
-    return reading.free && static_cast<double>(*reading.free) < reserve;
+    return reading.free && static_cast<double>(*reading.free) < reserveFor(perSecond);
 }
 
 void RoomEngine::watchDisk() {
@@ -240,7 +245,7 @@ void RoomEngine::deviceChanged() {
         resumeIn = day;  // it went away meanwhile: on when it is back
         return;
     }
-    record(day);
+    startTake(day);
     if (!recording_) return;  // refused: its status says why
     addToStatus(QStringLiteral("  — interface changed; recording continued as a new take"));
 }
@@ -278,7 +283,7 @@ void RoomEngine::lookForInterface() {
 }
 
 void RoomEngine::resumeTake() {
-    record(*std::exchange(resumeIn, std::nullopt));
+    startTake(*std::exchange(resumeIn, std::nullopt));
     if (!recording_) return;
     qInfo().noquote() << QStringLiteral("interface: back; recording goes on in ") +
                              recordingFolder_;
@@ -328,13 +333,20 @@ void RoomEngine::testTone(double seconds) {
 }
 
 void RoomEngine::record(const std::optional<QString>& dayFolder) {
+    // A day folder named by the Control Room is one name under the root.
+    const QString name = dayFolder ? safeName(*dayFolder) : QString();
+    startTake(name.isEmpty() ? std::nullopt : std::optional(rootPath_ + u'/' + name));
+}
+
+void RoomEngine::startTake(const std::optional<QString>& dayFolder) {
     if (!running_ || recording_) return;
-    if (belowReserve(disk->latest(), takeBytesPerSecond())) {
-        setStatus(Status::failed(QStringLiteral("Recording not started: the disk is full")));
-        return;
-    }
     resumeIn.reset();  // whoever starts a take, a cut-off one is not taken up after it
-    const Status status = recorder.start(rootPath_, dayFolder, armedInputs(), hwRate_);
+    const double reserve = reserveFor(takeBytesPerSecond());
+    const Status status = recorder.start(rootPath_, dayFolder, armedInputs(), hwRate_,
+                                         [this, reserve](const QString& folder) {
+                                             const auto free = freeSpace(folder.toStdString());
+                                             return !free || static_cast<double>(*free) >= reserve;
+                                         });
     assign(recordingFolder_, recorder.folder());
     assign(folderName_, QDir(recorder.folder()).dirName());
     if (!recorder.recording()) {
@@ -342,7 +354,6 @@ void RoomEngine::record(const std::optional<QString>& dayFolder) {
         return;
     }
     controls.recording = true;
-    awake.hold();
     losses.begin(++controls.take);
     publishControls();
     buffersSeen = processor.buffersProcessed();
@@ -365,7 +376,6 @@ void RoomEngine::stopRecording() {
 void RoomEngine::endTakeState() {
     diskWarning.clear();  // said of a take only
     losses.end(processor.dropouts(), recordingFolder_);
-    awake.release();
     controls.recording = false;
     publishControls();
     assign(recording_, false);
@@ -431,6 +441,10 @@ void RoomEngine::tick() {
     assign(mixPeak_, decayed(mix, mixPeak_));
     watchDisk();
 
+    // The machine stays awake while a take runs or waits to go on. Asked for
+    // here, once capture feeds the files (the bus may be slow to answer),
+    // and kept across a restart within the take.
+    recording_ || resumeIn ? awake.hold() : awake.release();
     // A take, or a take waiting to go on, needs audio to keep coming.
     if (!running_ || (!recording_ && !resumeIn)) return;
     const Clock::SteadyTime now = clock.ticks();

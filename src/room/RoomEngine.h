@@ -88,6 +88,8 @@ private:
     // there, is started; a take cut off by its loss goes on as a new take.
     void lookForInterface();
     void resumeTake();
+    // Starts a take in `dayFolder` (a path), or in today's under the root.
+    void startTake(const std::optional<QString>& dayFolder);
     void stopCapture();
     void rollFiles();
     // After a failure report or a roll: the take may have ended.
@@ -105,6 +107,7 @@ private:
     // Bytes a second that a take of the armed inputs writes; whether the
     // space a take keeps free (the larger of 64 MiB and 10 s of that) is gone.
     double takeBytesPerSecond() const;
+    static double reserveFor(double perSecond);
     bool belowReserve(const DiskSpace::Reading& reading, double perSecond) const;
 
     const Clock& clock;
@@ -121,6 +124,7 @@ private:
     QTimer* settle;                   // a change while waiting, looked at once it is over
     std::optional<QString> resumeIn;  // the day folder of a take to go on with
     QString recovered;                // what the start-up repaired, said with the next start
+    DiskSpace::Source freeSpace = &DiskSpace::freeBytes;  // asked once as a take begins
     std::unique_ptr<DiskSpace> disk;
     Status statusBase;  // what the status says before the notes of the take
     DropoutReport losses;
