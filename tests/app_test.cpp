@@ -411,6 +411,10 @@ TEST_F(Crash, TakesCutOffAreRepairedAtTheNextStart) {
             continue;
         }
         EXPECT_TRUE(exactHeader(now)) << name.toStdString();
+        if (name.contains("/written/") && !name.contains("110 Hz")) {  // at most 0.25 s lost
+            EXPECT_GE((now.size() - 654) / (3 * now[632]), 1087 * 256 - 12000)
+                << name.toStdString();
+        }
         EXPECT_TRUE(std::equal(now.begin() + 8, now.begin() + 650, bytes.begin() + 8) &&
                     std::equal(now.begin() + 654, now.end(), bytes.begin() + 654));
         for (std::size_t at = 654 + 3; now[632] == 1 && at < now.size(); at += 3)  // mono: a count

@@ -24,8 +24,12 @@ constexpr int kSample = WAVWriter::bytesPerSample;
 constexpr std::size_t kRiffSizeAt = 4;
 constexpr std::size_t kDataSizeAt = 650;
 constexpr double kPatchInterval = 2.0;            // seconds between header rewrites while writing
-constexpr std::size_t kBufferBytes = 256 * 1024;  // converted samples gathered per write
-constexpr std::size_t kSpareBytes = 4;            // encode() may store this far past its samples
+constexpr std::size_t kBufferBytes = 256 * 1024;  // converted samples gathered per write, at most
+// Audio is handed to the kernel at least this often, so that a crash of the
+// program (not of the machine) loses no more of it; the block ring and the
+// file thread's polling take up the rest of a quarter second.
+constexpr double kHandOverSeconds = 0.2;
+constexpr std::size_t kSpareBytes = 4;  // encode() may store this far past its samples
 constexpr std::uint64_t kPage = 4096;
 constexpr std::uint64_t kReserveBytes = 8 * 1024 * 1024;
 
@@ -232,7 +236,10 @@ WAVWriter::WAVWriter(const Params& p, const Clock& c, int file)
       clock(c),
       fd(file),
       lastPatch(c.ticks()),
-      pending(kBufferBytes + kSpareBytes) {}
+      handOver(
+          std::clamp(static_cast<std::size_t>(kHandOverSeconds * p.rate) * p.channels * kSample,
+                     std::size_t{kPage}, kBufferBytes)),
+      pending(handOver + kSpareBytes) {}
 
 WAVWriter::~WAVWriter() {
     if (fd >= 0) ::close(fd);
@@ -248,7 +255,7 @@ void WAVWriter::write(const float* interleaved, std::int64_t frames) {
         return;
     }
     while (samples > 0) {
-        const std::size_t room = (kBufferBytes - pendingBytes) / kSample;
+        const std::size_t room = (handOver - pendingBytes) / kSample;
         if (room == 0) {
             if (!flush(false)) return;
             continue;

@@ -18,10 +18,11 @@
 // storage. So a file cut off by a crash or a power cut still reads back all
 // but the last couple of seconds.
 //
-// Samples are gathered into page-aligned writes of up to 256 KiB (under two
-// seconds of a mono file at 48 kHz) and always reach the file before the
-// header is rewritten, so the header never describes more than the file holds
-// and a crash loses nothing the header described.
+// Samples are gathered into page-aligned writes of up to 0.2 s of audio (at
+// most 256 KiB), so a crash of the program loses at most that of what the
+// kernel was not handed; the repair at the next start keeps the rest. They
+// always reach the file before the header is rewritten, so the header never
+// describes more than the file holds.
 //
 // A failed write or header update is sticky: the writer keeps the reason, stops
 // writing, and leaves a header that describes exactly the whole frames that
@@ -91,6 +92,7 @@ private:
     std::uint64_t dataBytes = 0;     // appended, pending bytes included
     std::uint64_t flushedBytes = 0;  // of those, the bytes in the file
     Clock::SteadyTime lastPatch;
+    const std::size_t handOver;         // pending bytes that are written at once
     std::vector<std::uint8_t> pending;  // converted samples not yet written
     std::size_t pendingBytes = 0;
     bool reserving = false;  // reserve disk space ahead of the data

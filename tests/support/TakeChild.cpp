@@ -1,5 +1,5 @@
 // A recorder on the stepped, counting demo interface, killed (SIGKILL) at
-// a moment of its take: "created" (its files just made), "written" (5.95 s
+// a moment of its take: "created" (its files just made), "written" (5.8 s
 // in: data since the last header rewrite) or "roll" (the next set begun).
 #include <signal.h>
 #include <sys/inotify.h>
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     const std::string moment = argv[2];
     if (moment == "created") ::raise(SIGKILL);
     // Each buffer written before the clock moves on: headers rewritten at fixed frames.
-    for (int b = 0; b < 1115; ++b, clock.advance(DemoSystem::bufferFrames / 48000.0))
+    for (int b = 0; b < 1087; ++b, clock.advance(DemoSystem::bufferFrames / 48000.0))
         demo->step(1), engine.settleFiles();
     if (moment == "written") ::raise(SIGKILL);
     const int watch = inotify_init1(IN_CLOEXEC);
