@@ -14,8 +14,8 @@ TEST(DemoCapture, SwappingTheCallbackAndStoppingWhileAudioRuns) {
     for (int round = 0; round < 40; ++round) {
         const int mine = round % 2;
         capture.setOnBuffer(
-            [&calls, mine, guard = std::make_shared<int>(7)](const float* const*, std::int64_t n,
-                                                             std::int64_t frames, std::int64_t) {
+            [&calls, mine, guard = std::make_shared<int>(7)](
+                const float* const*, std::int64_t n, std::int64_t frames, const BufferClock&) {
                 EXPECT_TRUE(*guard == 7 && n == 20 && frames == DemoSystem::bufferFrames);
                 calls[mine]++;
             });

@@ -162,7 +162,7 @@ TEST_F(Lifecycle, TheToneIsTruncatedRestartsAndOnlyAPositiveLengthPlays) {
     std::vector<float> heard;
     auto toned = [&](int count) {
         for (heard.clear(); count > 0; --count) {
-            audio->render(audio->renderUser, buffers, 1, 441, 0);
+            audio->render(audio->renderUser, buffers, 1, 441, {});
             const std::vector<float> h = headphones(441);
             heard.insert(heard.end(), h.begin(), h.end());
         }

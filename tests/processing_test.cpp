@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/BufferProcessor.h"
+#include "engine/LossClock.h"
 #include "recording/BlockQueue.h"
 
 using V = std::vector<float>;
@@ -106,5 +107,48 @@ TEST_F(Processor, PeaksMixGainClippingSoloEmptyBuffersChannelMismatchAndRecorded
     expectPeaks({0.3f, 0, mix, mix});
     // Recorded: the device's armed inputs only, in blocks of at most 1024 frames.
     const RecordBlock block(blocks.tryRead());
-    EXPECT_EQ(std::pair(block.tracks(), block.frames()), std::pair(2u, RecordBlock::maxFrames));
+    EXPECT_EQ(std::pair(block.tracks(), block.frames()), std::pair(2u, 1024u));
+}
+
+// The loss clock, cycle by cycle at 256 frames and 48 kHz (5333 µs a cycle):
+// {frames the counter moves, µs that pass, buffer frames} → what it says.
+TEST(LossClockTable, JitterDriftStallsSkippedCyclesAndClockChanges) {
+    struct Row {
+        std::int64_t frames, micros, size = 256;
+        std::int64_t missed = 0, found = 0;
+        bool holding = false;
+    };
+    const std::vector<Row> rows{
+        {0, 0},  // the first buffer: nothing to compare
+        {256, 5333},
+        {256, 16000, 256, 0, 0, true},  // two cycles late: held
+        {256, 0},                       // catching up: paid back, jitter
+        {256, 0},
+        {512, 10667, 256, 256},          // a cycle skipped, its time behind it: lost at once
+        {256, 305333, 256, 0, 0, true},  // a stall of 0.3 s: held
+        {256, 5333, 256, 0, 0, true},
+        {256, 5333, 256, 0, 0, true},
+        {256, 5333, 256, 0, 0, true},
+        {256, 5333, 256, 0, 14400},  // four steady cycles: certain
+        {48000, 5333},               // a jump with no time behind it: another clock
+        {-256, 5333},                // back: another clock
+        {1024, 50000, 1024},         // a new buffer size starts afresh
+        {1024, 21333 + 40000, 1024, 0, 0, true}};
+    LossClock clock;
+    BufferClock at{4'294'967'000u, 1'000'000};  // the frame counter wraps on the way
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        at.frame += static_cast<std::uint32_t>(rows[i].frames);
+        at.micros += static_cast<std::uint64_t>(rows[i].micros);
+        const LossClock::Verdict v = clock.next(at, rows[i].size, 48000);
+        EXPECT_EQ(std::pair(v.missed, v.holding), std::pair(rows[i].missed, rows[i].holding))
+            << "row " << i;
+        EXPECT_NEAR(v.found, rows[i].found, 8) << "row " << i;  // what is left of the jitter
+    }
+    // The two clocks drifting 100 ppm apart for an hour say nothing.
+    for (int cycle = 0; cycle < 675'000; ++cycle) {
+        at.frame += 256;
+        at.micros += 5334;
+        const LossClock::Verdict v = clock.next(at, 256, 48000);
+        ASSERT_FALSE(v.holding || v.found || v.missed) << cycle;
+    }
 }

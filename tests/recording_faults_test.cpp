@@ -95,12 +95,22 @@ TEST(SlowDisk, LostAudioIsCountedNeverWaitedForStandsAsSilenceAndIsReported) {
     BlockQueue queue(64 * 1024);  // nobody reads it yet: a disk that does not answer
     BufferProcessor processor(queue);
     processor.prepare(1);
-    AudioControls controls{1, 48000, {1}, {0}, true, 4};
+    AudioControls controls{1, 48000, {1}, {0}, false, 4};
     processor.publish(controls);
-    std::int64_t gap = 50;  // before the take's first buffer: not the take's
-    Feed feed([&](auto... a) { processor.process(a..., std::exchange(gap, 0)); }, 1);
+    std::uint32_t at = 0;  // the device's frame counter
+    std::uint64_t micros = 0;
+    const float quiet[256] = {}, *before[] = {quiet};
+    processor.process(before, 1, 256, {at, 0});
+    at += 256 + 50;  // a gap before the take's first buffer: not the take's
+    controls.recording = true;
+    processor.publish(controls);
+    Feed feed(
+        [&](auto b, auto n, auto f) {
+            processor.process(b, n, f, {at, micros}), at += f;
+        },
+        1);
     feed.buffers(10);
-    gap = 100;
+    at += 100;
     feed.buffers(100);
     const std::uint64_t dropped = queue.droppedBlocks();
     std::int64_t frame = 0, takeFrame = 0;  // of the feed; of the take, silence included
@@ -132,6 +142,24 @@ TEST(SlowDisk, LostAudioIsCountedNeverWaitedForStandsAsSilenceAndIsReported) {
     processor.publish(controls);
     feed.buffers(1);
     EXPECT_TRUE(processor.dropouts().take == 5 && processor.dropouts().disk.count == 0);
+    // A server that stalls for 0.3 s while its frame counter moves one buffer:
+    // the buffers after it wait until the loss is certain, then its silence
+    // goes before the first of them.
+    auto timed = [&](int buffers, std::uint64_t late = 0) {
+        for (int b = 0; b < buffers; ++b, late = 0) micros += 5333 + late, feed.buffers(1);
+    };
+    timed(20);
+    readAll();
+    timed(1, 300'000);
+    const std::uint64_t stalled = queue.heldFrom();
+    timed(3);
+    EXPECT_EQ(queue.heldFrom(), stalled);  // not certain yet: nothing of it is written
+    EXPECT_EQ(queue.takeGapsUpTo(stalled), 0u);
+    timed(1);
+    EXPECT_NEAR(queue.takeGapsUpTo(stalled), 0.3 * 48000, 2);
+    EXPECT_EQ(queue.heldFrom(), ~std::uint64_t{0});
+    EXPECT_TRUE(processor.dropouts().missed.count == 1 &&
+                processor.dropouts().missed.firstAt == 21 * 256);
     static QStringList log;
     qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext&, const QString& l) { log << l; });

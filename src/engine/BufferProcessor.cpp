@@ -24,11 +24,20 @@ float gainFor(int count) {
 }  // namespace
 
 BufferProcessor::BufferProcessor(BlockQueue& recorded) : blocks(recorded) {
-    work.mix.assign(kChunk, 0.0f);
-    work.monitor.assign(kChunk, 0.0f);
+    prepare(0);
 }
 
-void BufferProcessor::prepare(int channels) {
+void BufferProcessor::prepare(int channels, int bufferFrames) {
+    // Long periods are taken whole: the headphones then get each buffer in
+    // one push, and the reader may lag by two of them.
+    chunk = std::max(bufferFrames, 1024);
+    work.mix.assign(static_cast<std::size_t>(chunk), 0.0f);
+    work.monitor.assign(static_cast<std::size_t>(chunk), 0.0f);
+    const int ringFrames = std::max(kNominalRate, 4 * chunk);
+    if (!ring || ring->capacity() < ringFrames) ring = std::make_unique<RingBuffer>(ringFrames);
+    lossClock = LossClock{};
+    held = Held{};
+    blocks.release();
     const auto n = static_cast<std::size_t>(std::max(channels, 0));
     work.peaks.assign(n, 0.0f);
     work.armedIdx.assign(n, 0);
@@ -44,7 +53,7 @@ void BufferProcessor::publish(const AudioControls& next) {
 }
 
 void BufferProcessor::process(const float* const* buffers, std::int64_t channelCount,
-                              std::int64_t frames, std::int64_t lost) {
+                              std::int64_t frames, const BufferClock& clock) {
     if (frames < 1) return;
     processed.store(processed.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     // One consistent set of controls for the whole buffer.
@@ -57,7 +66,14 @@ void BufferProcessor::process(const float* const* buffers, std::int64_t channelC
     work.solo = now.solo.data();
     work.soloLen = now.solo.size();
     work.recording = now.recording;
-    if (work.recording) countTake(now, lost);
+    const LossClock::Verdict verdict = lossClock.next(clock, frames, now.rate);
+    if (work.recording) countTake(now, verdict);
+    if (verdict.began) {
+        // The buffers from this one on wait for the verdict before they reach the files.
+        held = {work.recording ? counted.take : 0, captured, takeFrames};
+        if (held.take) blocks.holdFrom(captured);
+    }
+    if (!verdict.holding) blocks.release();
     if (now.toneRequest != toneSeen) {
         toneSeen = now.toneRequest;
         toneLeft = now.toneFrames;
@@ -79,9 +95,9 @@ void BufferProcessor::process(const float* const* buffers, std::int64_t channelC
 
     // Long buffers are taken in runs that fit the working arrays; every result
     // is the same as for one pass.
-    for (std::int64_t offset = 0; offset < frames; offset += kChunk) {
-        processChunk(buffers, n, offset,
-                     static_cast<int>(std::min<std::int64_t>(kChunk, frames - offset)));
+    for (std::int64_t offset = 0; offset < frames; offset += chunk) {
+        processChunk(buffers, n, offset, frames,
+                     static_cast<int>(std::min<std::int64_t>(chunk, frames - offset)));
     }
 
     peakMeters.publish(work.peaks.data(), n, work.mixPeak, work.monPeak);
@@ -91,7 +107,8 @@ void BufferProcessor::process(const float* const* buffers, std::int64_t channelC
     }
 }
 
-void BufferProcessor::countTake(const AudioControls& now, std::int64_t lost) {
+void BufferProcessor::countTake(const AudioControls& now, const LossClock::Verdict& verdict) {
+    std::int64_t lost = verdict.missed;
     if (now.take != counted.take) {
         counted = Dropouts{};
         counted.take = now.take;
@@ -101,10 +118,19 @@ void BufferProcessor::countTake(const AudioControls& now, std::int64_t lost) {
         lost = 0;  // a gap before its first buffer is not the take's
     }
     silenceCap = kMaxSilenceSeconds * now.rate;
-    if (lost < 1) return;
-    counted.missed.add(takeFrames, lost, true);
-    takeFrames += lost;
-    owe(lost);
+    if (lost >= 1) {
+        counted.missed.add(takeFrames, lost, true);
+        takeFrames += lost;
+        owe(lost);
+    }
+    if (verdict.found < 1 || held.take != counted.take) return;
+    // Found after the buffers that followed it: its silence goes before the
+    // first of them, which the file thread has held back meanwhile.
+    counted.missed.add(held.takeFrame, verdict.found, true);
+    takeFrames += verdict.found;
+    lossesChanged = true;
+    const std::int64_t silence = std::min(verdict.found, silenceCap);
+    if (!blocks.tryAddGap(held.at, static_cast<std::uint32_t>(silence))) owe(silence);
 }
 
 void BufferProcessor::owe(std::int64_t frames) {
@@ -113,7 +139,7 @@ void BufferProcessor::owe(std::int64_t frames) {
 }
 
 void BufferProcessor::processChunk(const float* const* buffers, int n, std::int64_t offset,
-                                   int frames) {
+                                   std::int64_t bufferFrames, int frames) {
     float* mix = work.mix.data();
     float* monitor = work.monitor.data();
     std::fill_n(mix, frames, 0.0f);
@@ -138,7 +164,11 @@ void BufferProcessor::processChunk(const float* const* buffers, int n, std::int6
         takeFrames += frames;
     }
     std::optional<RecordBlock> block;
-    if (at) block.emplace(at, tracks, length, static_cast<std::uint32_t>(std::exchange(owed, 0)));
+    if (at) {
+        block.emplace(at, tracks, length, static_cast<std::uint32_t>(std::exchange(owed, 0)),
+                      captured);
+    }
+    if (work.recording) captured += static_cast<std::uint64_t>(frames);
 
     for (int c = 0; c < n; ++c) {
         const auto i = static_cast<std::size_t>(c);
@@ -177,7 +207,7 @@ void BufferProcessor::processChunk(const float* const* buffers, int n, std::int6
         }
     }
     work.monPeak = peakOf(monitor, frames, work.monPeak);
-    ring.push({monitor, static_cast<std::size_t>(frames)});
+    ring->push({monitor, static_cast<std::size_t>(frames)}, static_cast<std::size_t>(bufferFrames));
 
     if (block) {
         std::copy_n(mix, frames, block->mix());

@@ -2,10 +2,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "base/BufferClock.h"
 #include "engine/AudioControls.h"
 #include "engine/Dropouts.h"
+#include "engine/LossClock.h"
 #include "engine/PeakMeters.h"
 #include "engine/RingBuffer.h"
 #include "engine/TripleBuffer.h"
@@ -18,7 +21,10 @@ class BlockQueue;
 // inputs at 1/√S, or the 1000 Hz test tone), the monitor ring, and, while
 // recording, the hand-off of the armed inputs and the mix to the file thread.
 // Audio lost on the way, never received or dropped while the disk is behind,
-// is counted for the take and handed on as silence of the same length.
+// is counted for the take and handed on as silence of the same length; a
+// loss found only after the buffers that followed it (LossClock) holds those
+// buffers back from the files until it is decided, then takes its place
+// before them.
 //
 // Threads: process() on the audio thread, one call at a time; it never
 // allocates, locks, waits or touches a file. Its controls come from the
@@ -29,21 +35,24 @@ public:
     explicit BufferProcessor(BlockQueue& recorded);
 
     // Main thread, while no buffer is processed: sizes everything the audio
-    // thread uses for `channels` inputs, so that process() never allocates.
-    void prepare(int channels);
+    // thread uses for `channels` inputs and buffers of `bufferFrames`, so
+    // that process() never allocates, and starts counting losses afresh.
+    void prepare(int channels, int bufferFrames = 1024);
     // Main thread: the controls for the next buffers, handed over whole.
     void publish(const AudioControls& controls);
 
     // Audio thread: one captured buffer, one float array per channel, valid
-    // only during the call; `lost` frames of the device's clock went by
-    // before it without reaching us.
+    // only during the call; `clock` tells where it stands on the device's clocks.
     void process(const float* const* buffers, std::int64_t channelCount, std::int64_t frames,
-                 std::int64_t lost = 0);
+                 const BufferClock& clock = {});
 
     // Main thread: the peaks since the last look.
     PeakMeters& meters() { return peakMeters; }
     // The headphone feed, for the output thread to pop.
-    RingBuffer& monitorRing() { return ring; }
+    RingBuffer& monitorRing() { return *ring; }
+    // The most frames of one recorded block: buffers longer than this are
+    // taken in runs of it.
+    int chunkFrames() const { return chunk; }
     // Any thread: buffers processed so far; a count that stands still means
     // the capture stopped delivering.
     std::uint64_t buffersProcessed() const { return processed.load(std::memory_order_relaxed); }
@@ -51,22 +60,22 @@ public:
     const Dropouts& dropouts() { return losses.read(); }
 
 private:
-    // Buffers longer than this are taken in runs of it: the working arrays
-    // and the recorded blocks stay small.
-    static constexpr int kChunk = static_cast<int>(RecordBlock::maxFrames);
     // At most this much silence stands for a gap: a longer one is a stall,
     // not a glitch, and all of it at once could carry a file past what its
     // header can describe before the next set begins.
     static constexpr std::int64_t kMaxSilenceSeconds = 5;
-    void processChunk(const float* const* buffers, int n, std::int64_t offset, int frames);
-    // While recording: a new take's counts, and a gap before this buffer.
-    void countTake(const AudioControls& now, std::int64_t lost);
+    // `frames` of a buffer of `bufferFrames`, from `offset` on.
+    void processChunk(const float* const* buffers, int n, std::int64_t offset,
+                      std::int64_t bufferFrames, int frames);
+    // While recording: a new take's counts, and what the loss clock found.
+    void countTake(const AudioControls& now, const LossClock::Verdict& verdict);
     void owe(std::int64_t frames);
 
     BlockQueue& blocks;
     TripleBuffer<AudioControls> controls;
     PeakMeters peakMeters;
-    RingBuffer ring{kNominalRate};            // one second at the nominal rate
+    std::unique_ptr<RingBuffer> ring;  // a second at the nominal rate, or four buffers
+    int chunk = 1024;
     std::atomic<std::uint64_t> processed{0};  // written by the audio thread only
     TripleBuffer<Dropouts> losses;            // audio thread to main thread
 
@@ -77,6 +86,13 @@ private:
     Dropouts counted;  // the take's losses, published when they change
     bool lossesChanged = false;
     std::int64_t takeFrames = 0;  // frames of the take so far, lost ones included
+    LossClock lossClock;
+    std::uint64_t captured = 0;  // frames recorded in every take so far: the blocks' positions
+    struct Held {                // where a loss that may have happened began
+        std::uint64_t take = 0;  // the take it is in; 0: not in one
+        std::uint64_t at = 0;    // its position
+        std::int64_t takeFrame = 0;
+    } held;
     std::int64_t owed = 0;        // lost frames not yet handed on as silence
     std::int64_t silenceCap = 0;  // the most owed at once, frames
     bool dropping = false;        // the last chunk found no room

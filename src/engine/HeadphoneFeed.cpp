@@ -4,19 +4,17 @@
 
 void HeadphoneFeed::pull(void* self, float* const* outputs, int channels, std::int64_t frames) {
     auto* feed = static_cast<HeadphoneFeed*>(self);
-    if (frames > maxFrames) {
-        // Nothing is taken from the ring; and silence rather than whatever the
-        // output buffers last held.
-        for (int c = 0; c < channels; ++c) std::fill_n(outputs[c], frames, 0.0f);
-        return;
-    }
+    float* const* end = outputs + std::max(channels, 0);
+    float* const* first = std::find_if(outputs, end, [](float* out) { return out != nullptr; });
+    if (first == end || frames < 1) return;
     if (!feed->started) {
         // Whatever the capture pushed before the output ran is already late.
         feed->ring.catchUp();
         feed->started = true;
     }
-    feed->ring.pop(feed->scratch.data(), static_cast<int>(frames), feed->ratio);
-    for (int c = 0; c < channels; ++c) {
-        if (outputs[c]) std::copy_n(feed->scratch.data(), frames, outputs[c]);
+    // Straight into the first output, whatever the period; the rest copy it.
+    feed->ring.pop(*first, static_cast<int>(frames), feed->ratio);
+    for (float* const* out = first + 1; out != end; ++out) {
+        if (*out) std::copy_n(*first, frames, *out);
     }
 }

@@ -35,7 +35,7 @@ int RingBuffer::stored() const {
         backlog(writePos.load(std::memory_order_acquire), readPos.load(std::memory_order_relaxed)));
 }
 
-void RingBuffer::push(std::span<const float> samples) {
+void RingBuffer::push(std::span<const float> samples, std::size_t bufferFrames) {
     // Only the last `cap` samples can survive; the reader learns from the
     // write position which of the older ones were overwritten.
     const std::uint64_t n = samples.size();
@@ -49,7 +49,7 @@ void RingBuffer::push(std::span<const float> samples) {
     const std::uint64_t first = std::min<std::uint64_t>(kept, cap - at);
     std::copy_n(src, first, buf.get() + at);
     std::copy_n(src + first, kept - first, buf.get());
-    lastPush.store(n, std::memory_order_relaxed);
+    lastPush.store(std::max<std::uint64_t>(n, bufferFrames), std::memory_order_relaxed);
     writePos.store(w + n, std::memory_order_release);
 }
 

@@ -11,8 +11,8 @@
 // interpolation. A writer that runs ahead overwrites the oldest samples; a
 // reader that runs dry outputs silence and never repeats old samples.
 //
-// The reader never lags more than two pushes behind the writer: when it does
-// (it started late, or runs slower), it skips ahead to the latest push. A
+// The reader never lags more than two buffers behind the writer: when it does
+// (it started late, or runs slower), it skips ahead to the latest buffer. A
 // headphone delay of a whole ring would be of no use to a performer.
 //
 // Contract: one pushing thread and one popping thread, no lock, no
@@ -27,14 +27,16 @@ public:
     // `frames` is the capacity in samples; it must be at least 1.
     explicit RingBuffer(int frames);
 
-    // Audio thread: appends every sample, overwriting the oldest when full.
-    void push(std::span<const float> samples);
+    // Audio thread: appends every sample, overwriting the oldest when full;
+    // they are the last of a buffer of `bufferFrames` (a long buffer may come
+    // in several pushes), so the reader may lag two of those.
+    void push(std::span<const float> samples, std::size_t bufferFrames = 0);
 
     // Output thread: writes exactly `frames` samples to `into`, consuming
     // `ratio` stored samples per output sample (1.0 is a plain copy).
     void pop(float* into, int frames, double ratio = 1.0);
 
-    // Output thread: drops everything but the latest push, so that the next
+    // Output thread: drops everything but the latest buffer, so that the next
     // pop starts with the newest samples (when the output starts).
     void catchUp();
 
@@ -55,7 +57,7 @@ private:
     std::unique_ptr<float[]> buf;
     alignas(64) std::atomic<std::uint64_t> writePos{0};  // samples ever pushed
     std::atomic<std::uint64_t> writing{0};               // pushed, once the push under way is done
-    std::atomic<std::uint64_t> lastPush{0};              // samples in the latest push
+    std::atomic<std::uint64_t> lastPush{0};              // samples in the latest buffer
     alignas(64) std::atomic<std::uint64_t> readPos{0};   // samples ever consumed or skipped
     double frac = 0.0;  // reader only: position between the oldest sample and the next
 };

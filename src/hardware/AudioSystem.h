@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/BufferClock.h"
 #include "hardware/AudioDev.h"
 #include "hardware/CaptureError.h"
 
@@ -19,10 +20,10 @@ enum class AudioChange {
 };
 
 // Audio thread: one captured buffer, one float array per channel, valid only
-// during the call. `lost`: frames of the device's clock that went by since the
-// last buffer without reaching us (a dropout); 0 for the first.
+// during the call, and where it stands on the device's clocks (what was lost
+// before it is told from them).
 using RenderFn = void (*)(void* user, const float* const* buffers, std::int64_t channels,
-                          std::int64_t frames, std::int64_t lost);
+                          std::int64_t frames, const BufferClock& clock);
 // Output thread: fill `frames` samples of each of `channels` output buffers.
 using PullFn = void (*)(void* user, float* const* outputs, int channels, std::int64_t frames);
 
@@ -33,6 +34,8 @@ public:
     virtual ~CaptureStream() = default;
     virtual int channels() const = 0;
     virtual double rate() const = 0;
+    // The frames of one buffer, as the backend delivers them now.
+    virtual int bufferFrames() const { return 1024; }
     // Any thread: buffers the backend lost before they reached us.
     virtual std::uint64_t xruns() const { return 0; }
     // Main thread: false once the server under it went away; it never

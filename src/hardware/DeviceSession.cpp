@@ -84,6 +84,7 @@ std::optional<DeviceSession::Input> DeviceSession::open(const QString& inputUID,
     }
     in.channels = static_cast<int>(capture.channels());
     in.rate = roundedRate(capture.rate());
+    in.bufferFrames = capture.bufferFrames();
     in.names = AudioDevices::inputNames(device->id, in.channels);
     return in;
 }

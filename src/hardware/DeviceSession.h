@@ -44,6 +44,7 @@ public:
         std::optional<AudioDev> headphones;  // the output chosen, when present
         int channels = 0;
         int rate = 0;  // rounded to whole hertz
+        int bufferFrames = 0;
         QStringList names;
     };
     // Stops, then opens the input `inputUID` (capture runs, no buffer is

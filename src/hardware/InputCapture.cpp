@@ -35,7 +35,7 @@ void InputCapture::setOnBuffer(BufferFn fn) {
 }
 
 void InputCapture::render(void* self, const float* const* buffers, std::int64_t channels,
-                          std::int64_t frames, std::int64_t lost) {
+                          std::int64_t frames, const BufferClock& clock) {
     static_cast<InputCapture*>(self)->onBuffer.use(
-        [&](const BufferFn& fn) { fn(buffers, channels, frames, lost); });
+        [&](const BufferFn& fn) { fn(buffers, channels, frames, clock); });
 }

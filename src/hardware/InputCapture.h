@@ -13,10 +13,10 @@
 // its owner as one float array per channel, at the device's own rate.
 class InputCapture {
 public:
-    // Audio thread: (pointers, channel count, frame count, frames lost before
-    // it); the pointers are valid only during the call.
+    // Audio thread: (pointers, channel count, frame count, where the buffer
+    // stands on the device's clocks); the pointers are valid only during the call.
     using BufferFn =
-        std::function<void(const float* const*, std::int64_t, std::int64_t, std::int64_t)>;
+        std::function<void(const float* const*, std::int64_t, std::int64_t, const BufferClock&)>;
 
     InputCapture();
     ~InputCapture();  // stops
@@ -35,6 +35,7 @@ public:
 
     std::int64_t channels() const { return nch; }
     double rate() const { return hz; }
+    int bufferFrames() const { return stream ? stream->bufferFrames() : 0; }
     std::uint32_t device() const { return dev; }
     // Any thread: buffers the backend lost while capturing (0 when idle).
     std::uint64_t xruns() const;
@@ -43,7 +44,7 @@ public:
 
 private:
     static void render(void* self, const float* const* buffers, std::int64_t channels,
-                       std::int64_t frames, std::int64_t lost);
+                       std::int64_t frames, const BufferClock& clock);
 
     std::unique_ptr<CaptureStream> stream;
     std::int64_t nch = 0;

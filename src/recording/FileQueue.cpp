@@ -42,9 +42,14 @@ void FileQueue::resize(std::size_t bytes) {
     sync([&] { blocks.resize(bytes); });
 }
 
-void FileQueue::drain() {
-    for (auto block = blocks.tryRead(); !block.empty(); block = blocks.tryRead()) {
-        take.write(RecordBlock(block));
+void FileQueue::drain(bool all) {
+    for (auto bytes = blocks.tryRead(); !bytes.empty(); bytes = blocks.tryRead()) {
+        const RecordBlock block(bytes);
+        // A loss before it may still be found: it waits, unless a job needs
+        // every block written now (then a loss found later goes further on).
+        if (!all && block.position() >= blocks.heldFrom()) break;
+        take.silence(blocks.takeGapsUpTo(block.position()));
+        take.write(block);
         blocks.endRead();
     }
     if (take.hasFailures() && onFailure) {
@@ -62,7 +67,7 @@ void FileQueue::run() {
         const bool last = stopping && ready.empty();
         guard.unlock();
         // Blocks published before a job was posted are written before it runs.
-        drain();
+        drain(!ready.empty() || last);
         for (auto& job : ready) job();
         if (last) return;
     }

@@ -21,7 +21,7 @@
 //   block and counts it;
 // - synchronous jobs from the main thread (open, roll, close), each of which
 //   runs only after every block published before it was posted has been
-//   written, while the main thread waits for it.
+//   written (held back or not), while the main thread waits for it.
 //
 // The thread polls the ring every few milliseconds rather than being woken by
 // the audio thread, so the audio side never makes a system call.
@@ -53,7 +53,8 @@ public:
 
 private:
     void run();
-    void drain();
+    // Writes the blocks published so far; `all`: those held back too.
+    void drain(bool all);
 
     BlockQueue& blocks;
     TakeFiles take;

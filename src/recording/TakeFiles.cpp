@@ -5,23 +5,29 @@
 
 namespace {
 
+constexpr std::uint64_t kSilenceFrames = 1024;  // written at a time
+
 FileFailure failureOf(const WAVWriter& writer) {
     return {writer.url().filename().string(), writer.error().message()};
 }
 
 }  // namespace
 
-void TakeFiles::write(const RecordBlock& block) {
+void TakeFiles::silence(std::uint64_t frames) {
     if (writers.empty() && !lostInputs) return;
-    // Audio lost before the block: the same length of silence in every file
-    // of the set, mix included.
-    for (std::uint32_t left = block.silenceBefore(); left > 0;) {
-        const std::uint32_t n = std::min(left, RecordBlock::maxFrames);
+    // The same length of silence in every file of the set, mix included.
+    for (std::uint64_t left = frames; left > 0;) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kSilenceFrames));
         stereo.assign(2 * std::size_t{n}, 0.0f);
         for (auto w = writers.begin(); w != writers.end();) w = put(w, stereo.data(), n);
         putMix(n);
         left -= n;
     }
+}
+
+void TakeFiles::write(const RecordBlock& block) {
+    if (writers.empty() && !lostInputs) return;
+    silence(block.silenceBefore());  // audio lost before the block
     const std::uint32_t frames = block.frames();
     for (std::uint32_t t = 0; t < block.tracks(); ++t) {
         const auto found = writers.find(block.id(t));

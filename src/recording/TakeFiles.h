@@ -33,6 +33,8 @@ public:
     // the set has no input file. A file whose write fails is closed (its
     // header then matches what reached the disk) and leaves the set.
     void write(const RecordBlock& block);
+    // Writes `frames` of silence to every file of the set (audio lost).
+    void silence(std::uint64_t frames);
 
     // Closes every writer (exact header sizes, data on stable storage) and
     // empties the table. Returns the files that failed to close cleanly.

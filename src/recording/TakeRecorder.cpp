@@ -94,13 +94,13 @@ Attempt create(const std::function<QString()>& names, WAVWriter::Params params,
 TakeRecorder::TakeRecorder(const Clock& c, FileQueue::FailureHandler onFailure)
     : clock(c), files(queue, std::move(onFailure)), takeStart(c.instant()), setStart(takeStart) {}
 
-void TakeRecorder::prepare(int channels, int rate) {
+void TakeRecorder::prepare(int channels, int rate, int blockFrames) {
     // Room for several seconds of every input and the mix, and always for a
     // few of the largest blocks.
     const auto n = static_cast<std::size_t>(std::max(channels, 0));
     const std::size_t perSecond = static_cast<std::size_t>(std::max(rate, 1)) * (n + 1) * 4;
-    const std::size_t largest =
-        RecordBlock::bytesFor(static_cast<std::uint32_t>(n), RecordBlock::maxFrames);
+    const std::size_t largest = RecordBlock::bytesFor(static_cast<std::uint32_t>(n),
+                                                      static_cast<std::uint32_t>(blockFrames));
     files.resize(std::max(kBufferSeconds * perSecond, 4 * (largest + 64)));
 }
 

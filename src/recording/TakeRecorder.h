@@ -39,8 +39,9 @@ public:
 
     // Audio thread: where recorded blocks go.
     BlockQueue& blocks() { return queue; }
-    // No audio running: room for several seconds of `channels` inputs at `rate`.
-    void prepare(int channels, int rate);
+    // No audio running: room for several seconds of `channels` inputs at
+    // `rate`, and always for a few blocks of `blockFrames`.
+    void prepare(int channels, int rate, int blockFrames = 1024);
 
     bool recording() const { return active; }
     // The current or last take folder; empty before the first take.

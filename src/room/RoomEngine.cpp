@@ -179,15 +179,16 @@ void RoomEngine::startEngine() {
     // Everything the audio thread uses is sized before it gets a buffer.
     hwChannels = input->channels;
     hwRate_ = input->rate;
-    processor.prepare(hwChannels);
-    recorder.prepare(hwChannels, hwRate_);
+    processor.prepare(hwChannels, input->bufferFrames);
+    recorder.prepare(hwChannels, hwRate_, processor.chunkFrames());
     controls.channels = hwChannels;
     controls.rate = hwRate_;
     channelList_.load(input->device.uid, input->names);
     Q_EMIT changed();
     publishControls();
-    session.run(*input, [this](const float* const* buffers, std::int64_t n, std::int64_t frames,
-                               std::int64_t lost) { processor.process(buffers, n, frames, lost); });
+    session.run(*input,
+                [this](const float* const* buffers, std::int64_t n, std::int64_t frames,
+                       const BufferClock& at) { processor.process(buffers, n, frames, at); });
 
     const DeviceSession::Format format = session.headphoneFormat(input->headphones, hwRate_);
     feed = std::make_unique<HeadphoneFeed>(processor.monitorRing(), hwRate_ / format.rate);

@@ -60,7 +60,8 @@ protected:
     }
     // Buffers into the running capture.
     Feed capture(int channels) {
-        return {[this](auto... a) { audio->render(audio->renderUser, a..., 0); }, channels};
+        return {[this](auto... a) { audio->render(audio->renderUser, a..., BufferClock{}); },
+                channels};
     }
     // What the first headphone channel plays next, `frames` of it.
     std::vector<float> headphones(int frames) {
@@ -73,7 +74,7 @@ protected:
     bool toneHeard() {
         std::vector<float> silence(256, 0.0f);
         std::vector<const float*> buffers(engine.channels().size(), silence.data());
-        audio->render(audio->renderUser, buffers.data(), std::ssize(buffers), 256, 0);
+        audio->render(audio->renderUser, buffers.data(), std::ssize(buffers), 256, {});
         return std::ranges::any_of(headphones(256), [](float s) { return s != 0.0f; });
     }
     // The .wav files of the current take, sorted by name.

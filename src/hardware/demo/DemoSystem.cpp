@@ -48,12 +48,12 @@ public:
     ~DemoCapture() override { system.capture.exchange(nullptr); }
     int channels() const override { return system.options.inputs; }
     double rate() const override { return hz; }
+    int bufferFrames() const override { return DemoSystem::bufferFrames; }
 
     DemoSystem& system;
     RenderFn render;
     void* user;
     double hz = 0;
-    std::int64_t next = -1;  // the clock thread's: the frame the next buffer starts at
 };
 
 class DemoPlayback final : public PlaybackStream {
@@ -107,6 +107,11 @@ void DemoSystem::run() {
 void DemoSystem::tick() {
     if (!present.load(std::memory_order_relaxed)) return;
     RealtimeScope realtime;
+    // Stepped by a test, it has no time of its own: its frames tell all.
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    const BufferClock at{static_cast<std::uint32_t>(frame),
+                         options.realTime ? static_cast<std::uint64_t>(micros.count()) : 0};
     if (options.loseEvery > 0 && ++cycles % options.loseEvery == 0) {
         // A dropout: the clock moves on, nothing is captured or played.
         frame += bufferFrames;
@@ -124,10 +129,8 @@ void DemoSystem::tick() {
         float* b = in[static_cast<std::size_t>(i)].data();
         for (int f = 0; f < bufferFrames; ++f) b[f] = sample(i, frame + f);
     }
-    capture.use([this](DemoCapture& c) {
-        const std::int64_t lost = c.next < 0 ? 0 : frame - c.next;
-        c.next = frame + bufferFrames;
-        c.render(c.user, inPtrs.data(), options.inputs, bufferFrames, lost);
+    capture.use([this, &at](DemoCapture& c) {
+        c.render(c.user, inPtrs.data(), options.inputs, bufferFrames, at);
     });
     frame += bufferFrames;
 }

@@ -142,20 +142,17 @@ void JackClient::detachOutputs() {
 int JackClient::process(jack_nframes_t frames, void* self) {
     RealtimeScope realtime;
     auto* c = static_cast<JackClient*>(self);
+    // Time first, as the cycle begins. Losses are told from the frame clock
+    // and this time alone: the server's xrun notice also comes for other
+    // clients' xruns, and its cycle times smooth a jump over seconds.
+    const BufferClock clock{c->jack.last_frame_time(c->client), c->jack.get_time()};
     // Capture first: the monitor ring is written, then read, in the same cycle.
-    c->inputs.use([c, frames](Inputs& in) {
-        // Cycles the server skipped show as a jump in its frame clock. Its
-        // xrun notice would not do: it also comes for other clients' xruns.
-        const jack_nframes_t at = c->jack.last_frame_time(c->client);
-        const auto ahead = static_cast<std::int32_t>(at - in.nextFrame);  // the clock wraps
-        const std::int64_t lost = in.clocked && ahead > 0 ? ahead : 0;
-        in.nextFrame = at + frames;
-        in.clocked = true;
+    c->inputs.use([c, frames, &clock](Inputs& in) {
         for (std::size_t i = 0; i < in.ports.size(); ++i) {
             in.buffers[i] = static_cast<const float*>(c->jack.port_get_buffer(in.ports[i], frames));
         }
         in.render(in.user, in.buffers.data(), static_cast<std::int64_t>(in.buffers.size()), frames,
-                  lost);
+                  clock);
     });
     c->outputs.use([c, frames](Outputs& out) {
         for (std::size_t i = 0; i < out.ports.size(); ++i) {

@@ -42,6 +42,7 @@ public:
     void detachOutputs();
 
     double rate() const { return hz; }
+    int bufferFrames() const { return static_cast<int>(jack.get_buffer_size(client)); }
     int inputCount() const { return inputChannels; }
     // Any thread: false once the server went away under this client, or
     // under any client opened with or after it.
@@ -54,10 +55,6 @@ private:
         std::vector<const float*> buffers;  // filled each cycle; sized once
         RenderFn render = nullptr;
         void* user = nullptr;
-        // The process callback's own: the frame time the next cycle should
-        // start at, once a cycle has run.
-        jack_nframes_t nextFrame = 0;
-        bool clocked = false;
     };
     struct Outputs {
         std::vector<jack_port_t*> ports;

@@ -14,7 +14,7 @@
     X(set_port_registration_callback) X(set_error_function) X(set_info_function)               \
     X(port_register) X(port_unregister) X(port_name) X(port_by_name) X(port_flags)             \
     X(port_name_size) X(port_get_aliases) X(port_uuid) X(port_get_buffer) X(connect)           \
-    X(get_ports) X(free) X(get_property) X(last_frame_time)
+    X(get_ports) X(free) X(get_property) X(last_frame_time) X(get_time) X(get_buffer_size)
 // clang-format on
 
 // A JACK client library, loaded at run time rather than linked: the

@@ -23,6 +23,10 @@ double JackCapture::rate() const {
     return owner->rate();
 }
 
+int JackCapture::bufferFrames() const {
+    return owner->bufferFrames();
+}
+
 std::uint64_t JackCapture::xruns() const {
     return owner->xruns();
 }

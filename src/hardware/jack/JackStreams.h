@@ -20,6 +20,7 @@ public:
     std::shared_ptr<JackClient> client() const { return owner; }
     int channels() const override;
     double rate() const override;
+    int bufferFrames() const override;
     std::uint64_t xruns() const override;
     bool alive() const override;
 
