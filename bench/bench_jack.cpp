@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
     QCoreApplication app(argc, argv);
-    server = std::make_unique<JackServer>(48000, QStringLiteral("tessaly-bench"));
+    server = std::make_unique<JackServer>(48000, 256, QStringLiteral("tessaly-bench"));
     if (!server->up()) {
         std::fprintf(stderr, "jackd did not start\n");
         return 1;

@@ -87,6 +87,63 @@ TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
     EXPECT_TRUE(waitFor([&] { return tap.loudest > 0.2f; }));  // the tone, at 0.25
 }
 
+// Every lost frame is counted and stands as silence where it was lost: the
+// server stopped three times for 0.3 s (three dropouts of that, less what
+// its driver makes up at once), our own callback made to overrun once (the
+// cycles the server skipped meanwhile), and none for a slow client that is
+// not connected to us: its xrun notices count nothing. The take is as long
+// as the time it covered. At 4096-frame periods the headphones carry the
+// whole feed.
+TEST_F(Jack, EveryLostFrameIsCountedWhereItWasLost) {
+    for (int i = 1; i < engine.channels().size(); ++i) engine.setArmed(i, false);
+    ClickProbe steady("tessaly:in_1", "tessaly:out_1");
+    steady.level = 0.5f;
+    runFor(0.2);
+    using Wall = std::chrono::steady_clock;
+    engine.record();
+    const Wall::time_point began = Wall::now();
+    std::vector<double> stopped;
+    for (int k = 0; k < 3; ++k) runFor(0.3), stopped.push_back(server.pause(0.3));
+    runFor(0.3);
+    static_cast<JackSystem&>(AudioSystem::current()).overrunOnce(30000);
+    runFor(0.3);
+    const std::uint64_t notices = engine.xruns();
+    {
+        ClickProbe slow("system:playback_1", "system:capture_1", 40, 8000);  // not linked to us
+        runFor(1.0);
+    }
+    EXPECT_GT(engine.xruns(), notices);
+    const double covered = std::chrono::duration<double>(Wall::now() - began).count();
+    engine.stopRecording();
+    const SndRead in1 = readWithSndfile(inTake("Input 1 - Dec 5 - 2.15.07 PM.wav"));
+    // The main thread's start and stop are each known to a period.
+    EXPECT_NEAR(in1.info.frames, covered * 48000, 2 * 256);
+    std::vector<std::pair<sf_count_t, sf_count_t>> gaps;  // where the level fell silent, how long
+    for (sf_count_t f = 0, run = 0; f < in1.info.frames; ++f) {
+        if (in1.samples[f] == 0) ++run;
+        if (in1.samples[f] != 0 && run) gaps.emplace_back(f - run, std::exchange(run, 0));
+    }
+    // The stops are the three longest, the overrun the next long one; a
+    // loaded machine may lose a few cycles of its own.
+    auto stops = gaps;
+    std::ranges::sort(stops, std::greater{}, [](auto g) { return g.second; });
+    stops.resize(3);
+    std::ranges::sort(stops);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(stops[k].second, stopped[k] * 48000, 2 * 256) << k;
+    const auto overrun = std::ranges::find_if(
+        gaps, [&](auto g) { return g.first > stops[2].first && g.second >= 1000; });
+    ASSERT_NE(overrun, gaps.end());
+    EXPECT_TRUE(overrun->second % 256 == 0 && std::abs(overrun->second - 1440) < 2 * 256)
+        << overrun->second;
+    server.stop(SIGTERM);
+    ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
+    JackServer large(48000, 4096);
+    ASSERT_TRUE(waitFor([&] { return engine.running(); }));
+    ClickProbe heard("tessaly:in_1", "tessaly:out_1");
+    heard.level = 0.5f;
+    EXPECT_TRUE(waitFor([&] { return heard.quietest > 0.4f; })) << heard.quietest;
+}
+
 // jackd2 calls every card "system": two servers whose ports name different
 // ALSA cards in their aliases are two interfaces, known by the card's id and
 // USB serial (not its index), each with its own labels; what was stored

@@ -126,13 +126,14 @@ TEST(LossClockTable, JitterDriftStallsSkippedCyclesAndClockChanges) {
         {256, 0},
         {512, 10667, 256, 256},          // a cycle skipped, its time behind it: lost at once
         {256, 305333, 256, 0, 0, true},  // a stall of 0.3 s: held
+        {512, 100, 256, 256, 0, true},   // a cycle skipped as it resumes: owed time behind it
+        {0, 70, 256, 0, 0, true},        // the same frame time twice: owes its time
         {256, 5333, 256, 0, 0, true},
         {256, 5333, 256, 0, 0, true},
-        {256, 5333, 256, 0, 0, true},
-        {256, 5333, 256, 0, 14400},  // four steady cycles: certain
-        {48000, 5333},               // a jump with no time behind it: another clock
-        {-256, 5333},                // back: another clock
-        {1024, 50000, 1024},         // a new buffer size starts afresh
+        {256, 5333, 256, 0, 14400 - 512 + 8},  // four steady cycles: certain
+        {48000, 5333},                         // a jump with no time behind it: another clock
+        {-256, 5333},                          // back: another clock
+        {1024, 50000, 1024},                   // a new buffer size starts afresh
         {1024, 21333 + 40000, 1024, 0, 0, true}};
     LossClock clock;
     BufferClock at{4'294'967'000u, 1'000'000};  // the frame counter wraps on the way

@@ -25,14 +25,17 @@ LossClock::Verdict LossClock::next(const BufferClock& now, std::int64_t frames, 
     const double elapsed = now.micros && before.micros
                                ? static_cast<double>(now.micros - before.micros) * rate / 1e6
                                : static_cast<double>(step);
-    if (step < expected ||
-        (step > expected && elapsed < static_cast<double>(expected + step) / 2)) {
+    // Time owed counts as time behind a jump: a server that resumes may skip
+    // a cycle just after the one that came late. A counter that moved less
+    // than a buffer (jackd2 may repeat one as it catches up) owes the rest.
+    if (step < 0 || (step > expected &&
+                     elapsed + std::max(debt, 0.0) < static_cast<double>(expected + step) / 2)) {
         // Back, or ahead with no time behind it: another clock.
         debt = 0.0;
         holding = false;
         return v;
     }
-    v.missed = step - expected;
+    v.missed = std::max<std::int64_t>(step - expected, 0);
     const double buffer = static_cast<double>(frames);
     const double late = elapsed - static_cast<double>(step);  // this cycle's share of the debt
     debt = std::max(debt + late, -buffer);

@@ -18,9 +18,11 @@
 //   few steady cycles is a loss, found after the buffers that followed it,
 //   before the buffer at which the step appeared. A small debt decays, so
 //   that the two clocks may drift apart.
-// - Frames that jump with no time behind them, or go back, are a change of
-//   clock (another driver): nothing is lost, and the count starts again; so
-//   it does when the buffers change size.
+// - Frames that jump with no time behind them (none elapsed, none owed), or
+//   go back, are a change of clock (another driver): nothing is lost, and
+//   the count starts again; so it does when the buffers change size. A
+//   counter that moves less than a buffer (jackd2 may show one frame time
+//   twice as it catches up after a stall) only owes the time.
 //
 // Audio thread only; never allocates.
 class LossClock {

@@ -11,11 +11,12 @@
 // A JACK client that clicks into one port and listens on another: the round
 // trip of each click, in frames, from the cycle it was sent in to the first
 // sample heard. Its own loop costs one period; the rest is what lies between.
-// With `stallEvery`, it sleeps 30 ms in every so many cycles: the server
+// With `stallEvery`, it sleeps (30 ms) in every so many cycles: the server
 // skips cycles of the clients after it.
 class ClickProbe {
 public:
-    ClickProbe(const char* into, const char* from, int stallEvery = 0) : stalls(stallEvery) {
+    ClickProbe(const char* into, const char* from, int stallEvery = 0, int stallMicros = 30000)
+        : stalls(stallEvery), stall(stallMicros) {
         if (!(client = jack_client_open("click-probe", JackNoStartServer, nullptr))) return;
         out = jack_port_register(client, "click", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         in = jack_port_register(client, "listen", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
@@ -37,17 +38,26 @@ public:
     }
     bool connected = false;
     jack_nframes_t period = 0;
-    std::atomic<int> heard{0};         // round trips measured, in `trips`
-    std::atomic<float> loudest{0.0f};  // the largest sample heard
+    std::atomic<int> heard{0};          // round trips measured, in `trips`
+    std::atomic<float> loudest{0.0f};   // the largest sample heard
+    std::atomic<float> level{0.0f};     // sent instead of clicks when above 0
+    std::atomic<float> quietest{0.0f};  // then: the smallest sample of the last cycle heard
     long trips[64] = {};
 
 private:
     static int process(jack_nframes_t frames, void* self) {
         auto* p = static_cast<ClickProbe*>(self);
-        if (p->stalls > 0 && ++p->cycles % p->stalls == 0) usleep(30000);
+        if (p->stalls > 0 && ++p->cycles % p->stalls == 0) usleep(p->stall);
         const long now = static_cast<long>(jack_last_frame_time(p->client));
         auto* click = static_cast<float*>(jack_port_get_buffer(p->out, frames));
         const auto* listen = static_cast<const float*>(jack_port_get_buffer(p->in, frames));
+        if (p->level > 0.0f) {  // a steady level instead of clicks
+            std::fill(click, click + frames, p->level.load());
+            p->quietest = std::abs(*std::min_element(listen, listen + frames, [](float a, float b) {
+                return std::abs(a) < std::abs(b);
+            }));
+            return 0;
+        }
         std::fill(click, click + frames, 0.0f);
         for (jack_nframes_t f = 0; f < frames; ++f)
             if (std::abs(listen[f]) > p->loudest) p->loudest = std::abs(listen[f]);
@@ -68,6 +78,6 @@ private:
     jack_port_t* in = nullptr;
     long sentAt = -1;  // frame time of the click on its way, -1 when none
     int quiet = 0;
-    const int stalls;
+    const int stalls, stall;
     int cycles = 0;
 };

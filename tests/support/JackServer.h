@@ -14,9 +14,10 @@
 // so every test server has the same name and those tests take turns.
 class JackServer {
 public:
-    explicit JackServer(int rate, const QString& name = QStringLiteral("tessaly-test"))
-        : args(QString("--no-realtime -n %1 -d dummy -r %2 -C 20 -P 20 -p 256")
-                   .arg(name, QString::number(rate))
+    explicit JackServer(int rate, int period = 256,
+                        const QString& name = QStringLiteral("tessaly-test"))
+        : args(QString("--no-realtime -n %1 -d dummy -r %2 -C 20 -P 20 -p %3")
+                   .arg(name, QString::number(rate), QString::number(period))
                    .split(' ')) {
         qputenv("JACK_DEFAULT_SERVER", name.toUtf8());
         qputenv("JACK_NO_AUDIO_RESERVATION", "1");
@@ -43,6 +44,14 @@ public:
         if (server.state() != QProcess::Running) return;
         ::kill(static_cast<pid_t>(server.processId()), signal);
         server.waitForFinished(5000);
+    }
+    // Stops it (SIGSTOP) for `seconds`, then lets it go on; how long it was stopped.
+    double pause(double seconds) {
+        const auto from = std::chrono::steady_clock::now();
+        ::kill(static_cast<pid_t>(server.processId()), SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        ::kill(static_cast<pid_t>(server.processId()), SIGCONT);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
     }
 
 private:

@@ -153,6 +153,10 @@ int JackClient::process(jack_nframes_t frames, void* self) {
         }
         in.render(in.user, in.buffers.data(), static_cast<std::int64_t>(in.buffers.size()), frames,
                   clock);
+        if (const std::int64_t late = c->system.takeOverrun()) {
+            while (c->jack.get_time() < clock.micros + static_cast<std::uint64_t>(late)) {
+            }
+        }
     });
     c->outputs.use([c, frames](Outputs& out) {
         for (std::size_t i = 0; i < out.ports.size(); ++i) {

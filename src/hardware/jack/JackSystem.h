@@ -67,6 +67,11 @@ public:
     // has not come yet.
     bool dead(const Notice& n) const { return n.heard.load() || shutdownCount.load() != n.epoch; }
 
+    // A test's switch: the next capture cycle takes `micros` longer than it
+    // may (our own overrun). The audio thread takes it up once.
+    void overrunOnce(std::int64_t micros) { overrun.store(micros); }
+    std::int64_t takeOverrun() { return overrun.exchange(0, std::memory_order_relaxed); }
+
 private:
     struct Device {
         QString client;
@@ -87,6 +92,7 @@ private:
     Notice* clientNotice = nullptr;
     std::list<Notice> notices;  // a list: a notice never moves
     std::atomic<std::uint64_t> shutdownCount{0};
+    std::atomic<std::int64_t> overrun{0};
     std::map<QString, std::uint32_t> ids;     // uid → id, stable while we run
     std::map<QString, AlsaCard> cards;        // by a device's first port, on this server
     std::weak_ptr<JackClient> captureClient;  // the headphones join it while it lives
