@@ -328,10 +328,15 @@ TEST_F(SelfTestRun, TheReportOnTheSimulatedInterface) {
     EXPECT_EQ(out[6], QString::asprintf("  %9lld  ", QFileInfo(take + mix).size()) + mix);
     for (int i = 7; i < out.size(); ++i) EXPECT_LT(out[i - 1].mid(13), out[i].mid(13));  // sorted
     expectExactHeaders(take.toStdString());
-    // A device name that looks like a text template stays what it is.
+    // A device name that looks like a text template stays what it is; a take
+    // that cannot start says why.
+    QFile(root.path() + "/plain").open(QIODevice::WriteOnly);
+    engine.setRoot(root.path() + "/plain");
     out = run(1.0, {18, 20, 48000, false, "%1 %2 Box (simulated)"});
     EXPECT_TRUE(out[0].startsWith("status: %1 %2 Box (simulated) — 18 inputs at 48 kHz"));
+    EXPECT_EQ(out[2], "recording → Recording not started: <root>/plain/Dec 5: Not a directory");
     EXPECT_TRUE(out[4].endsWith("  loopback 19/20: n/a")) << out[4].toStdString();
+    engine.setRoot(root.path());
     // 3,000,000 s is more milliseconds than a Qt timer can count.
     EXPECT_EQ(run(3'000'000, {20, 20, 48000, false}, 250'000).size(), 6 + 9);
 }

@@ -180,4 +180,24 @@ TEST_F(Jack, EachCardBehindTheSystemClientIsAnInterfaceOfItsOwn) {
     }
     EXPECT_EQ(Settings().inputUID(), "alsa:USB:P9AB");
     EXPECT_TRUE(Settings().labels("system").isEmpty());
+    // The first start after an upgrade: a choice stored as "system" is the
+    // card's before it is read, though a Scarlett is there to fall back on.
+    engine.stopEngine();
+    Settings().setInputUID("system");
+    ASSERT_TRUE(put("/proc/asound/cards", " 1 [USB   ]: USB-Audio - Babyface Pro\n   x\n"));
+    server.stop(SIGKILL);
+    server.start();
+    ASSERT_EQ(QProcess::execute("jack_alias", {"system:capture_1", "alsa_pcm:hw:USB:capture_1"}),
+              0);
+    jack_client_t* other = jack_client_open("Scarlett 2i2 USB", JackNoStartServer, nullptr);
+    jack_port_register(other, "capture_1", JACK_DEFAULT_AUDIO_TYPE,
+                       JackPortIsOutput | JackPortIsPhysical, 0);
+    jack_activate(other);
+    {
+        RoomEngine upgraded(clock);
+        upgraded.boot();
+        ASSERT_TRUE(waitFor([&] { return upgraded.running(); }));
+        EXPECT_EQ(upgraded.inputUID(), "alsa:USB:P9AB");
+    }
+    jack_client_close(other);
 }

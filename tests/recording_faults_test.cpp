@@ -35,8 +35,10 @@ TEST_F(Faults, AFullDiskStopsEachFileCleanlyThenTheTake) {
               "Recording error: In 1 - Dec 5 - 2.15.07 PM.wav: File too large (and 1 more files)"
               " — recording stopped; saved to " +
                   engine.recordingFolder());
-    // What reached the disk reads back, with sizes that match it.
+    // What reached the disk reads back, with sizes that match it; the take
+    // stays marked, for the repair at the next start.
     EXPECT_EQ(expectExactHeaders(engine.recordingFolder().toStdString()), 3);
+    EXPECT_EQ(QDir(OpenTakeMark::folder()).entryList({"*.take"}).size(), 1);
     for (const QString& name : takeFiles()) {
         const SndRead r = readWithSndfile(inTake(name));
         ASSERT_TRUE(r.ok) << name.toStdString();
@@ -250,7 +252,9 @@ TEST_F(Faults, ASmallVolumeFillsUpToItsReserveAndNoFurther) {
         const SndRead r = readWithSndfile(inTake(name));
         EXPECT_TRUE(r.ok && r.info.frames * r.info.channels * 3 > 1'000'000) << name.toStdString();
     }
-    engine.record();
+    engine.setRoot(
+        QFileInfo(volume.path()).path());  // a roomy root, a day folder on the full volume
+    engine.record(QDir(volume.path()).dirName());
     EXPECT_EQ(engine.status(), "Recording not started: the disk is full");
 }
 

@@ -97,6 +97,7 @@ TEST_F(Window, MetersTheStatusLineRowsTheRulesOfATakeAndTypingThatIsNeverInterru
     ASSERT_TRUE(left(730, "12 min left") && !engine.status().contains("Disk almost full"));
     diskHangs = true;  // a volume that stops answering is not waited for
     ASSERT_TRUE(waitFor([&] { return diskHung.load(); }));
+    engine.tick();  // seen hanging from now
     clock.advance(1.5);
     ASSERT_TRUE(left(730, "disk not answering") && engine.remaining() < 0);
     EXPECT_EQ(view->timeLeftLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "recording/TakeRepair.h"
 #include "recording/WAVWriter.h"
 #include "support/ManualClock.h"
 #include "support/WavFile.h"
@@ -97,4 +98,12 @@ TEST_F(WAVWriterTest, TheBroadcastWaveLayoutSamplesCreationAndTheTwoSecondRule) 
     struct stat st {};
     ASSERT_EQ(::stat(path("grow.wav").c_str(), &st), 0);
     EXPECT_LE(st.st_blocks * 512, 654 + 4 * 144000 + 65536);  // no reserved tail is kept
+    // The repair after a crash leaves a file past what a header can describe alone.
+    QFile big(QString::fromStdString(path("grow.wav")));
+    ASSERT_TRUE(big.resize(5LL << 30));  // sparse
+    EXPECT_EQ(TakeRepair::repairFile(path("grow.wav")), TakeRepair::Outcome::tooLarge);
+    ASSERT_TRUE(big.open(QIODevice::ReadOnly));
+    const QByteArray head = big.read(654);
+    EXPECT_TRUE(big.size() == 5LL << 30 &&
+                le32(std::vector<std::uint8_t>(head.begin(), head.end()), 650) == 4u * 144000);
 }

@@ -69,9 +69,9 @@ void selfTest(RoomEngine& e, double seconds, const Clock& clock, FILE* out) {
             }
             e.testTone(kToneSeconds);
             e.record();
-            const QString folder = e.recordingFolder();
-            say(out,
-                QStringLiteral("recording → ") + (folder.isEmpty() ? QStringLiteral("?") : folder));
+            // Where it records, or why it does not.
+            say(out, QStringLiteral("recording → ") +
+                         (e.recording() ? e.recordingFolder() : e.status()));
             recording = now;
             step = Step::toneReport;
             return;

@@ -11,6 +11,8 @@ public:
 }  // namespace
 
 const Clock& Clock::system() {
-    static const SystemClock clock;
-    return clock;
+    // Never destroyed: threads that outlive main() (a disk read that hangs,
+    // the audio server's) may still ask it the time at exit.
+    static const Clock* clock = new SystemClock;
+    return *clock;
 }

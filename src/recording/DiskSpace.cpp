@@ -17,7 +17,7 @@ std::optional<std::uint64_t> DiskSpace::freeBytes(const std::string& path) {
 }
 
 DiskSpace::DiskSpace(const Clock& c, Source source, std::chrono::milliseconds interval) : clock(c) {
-    thread = std::thread(&DiskSpace::run, state, std::cref(c), std::move(source), interval);
+    thread = std::thread(&DiskSpace::run, state, std::move(source), interval);
     pthread_setname_np(thread.native_handle(), "tessaly.disk");
 }
 
@@ -50,19 +50,22 @@ void DiskSpace::watch(const QString& folder) {
 
 DiskSpace::Reading DiskSpace::latest() const {
     std::lock_guard guard(state->lock);
+    if (state->reading && state->seenRead != state->reads) {
+        state->seenRead = state->reads;
+        state->seenSince = clock.ticks();
+    }
     const bool hung =
-        state->reading && secondsBetween(state->readSince, clock.ticks()) > kAnswerWithin;
+        state->reading && secondsBetween(state->seenSince, clock.ticks()) > kAnswerWithin;
     return {!hung, hung ? std::nullopt : state->free};
 }
 
-void DiskSpace::run(std::shared_ptr<State> s, const Clock& clock, Source source,
-                    std::chrono::milliseconds interval) {
+void DiskSpace::run(std::shared_ptr<State> s, Source source, std::chrono::milliseconds interval) {
     std::unique_lock guard(s->lock);
     while (!s->stopping) {
         const std::string asked = s->path;
         if (!asked.empty()) {
             s->reading = true;
-            s->readSince = clock.ticks();
+            ++s->reads;
             guard.unlock();
             std::filesystem::path existing(asked);
             std::error_code ignored;

@@ -50,11 +50,15 @@ private:
         std::string path;
         std::optional<std::uint64_t> free;
         bool reading = false;
-        Clock::SteadyTime readSince{};
+        std::uint64_t reads = 0;  // begun so far
+        // When the read under way was first seen under way, by latest().
+        std::uint64_t seenRead = 0;
+        Clock::SteadyTime seenSince{};
         bool stopping = false;
         bool ended = false;
     };
-    static void run(std::shared_ptr<State> state, const Clock& clock, Source source,
+    // The thread knows no clock: it may outlive this object and the clock.
+    static void run(std::shared_ptr<State> state, Source source,
                     std::chrono::milliseconds interval);
 
     const Clock& clock;

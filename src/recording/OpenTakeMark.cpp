@@ -70,6 +70,9 @@ std::unique_ptr<OpenTakeMark> OpenTakeMark::create(const QString& takeFolder) {
 }
 
 OpenTakeMark::~OpenTakeMark() {
-    ::unlink(QFile::encodeName(path).constData());
+    if (!kept) {
+        ::unlink(QFile::encodeName(path).constData());
+        syncDirectory(folder());
+    }
     ::close(fd);  // the lock goes with the last descriptor
 }

@@ -19,8 +19,12 @@ public:
     // Marks `takeFolder`; nothing when the marker cannot be written (the take
     // runs anyway, only unmarked: the reason is logged).
     static std::unique_ptr<OpenTakeMark> create(const QString& takeFolder);
-    // The take ended cleanly: the marker goes.
+    // The take ended: the marker goes, and its going is on stable storage;
+    // unless kept.
     ~OpenTakeMark();
+    // A file of the take may not be exact: the marker stays for the repair
+    // at the next start.
+    void keep() { kept = true; }
     OpenTakeMark(const OpenTakeMark&) = delete;
     OpenTakeMark& operator=(const OpenTakeMark&) = delete;
 
@@ -34,4 +38,5 @@ private:
     OpenTakeMark(QString file, int held) : path(std::move(file)), fd(held) {}
     const QString path;
     const int fd;
+    bool kept = false;
 };

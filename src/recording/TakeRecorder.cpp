@@ -158,9 +158,11 @@ std::optional<QString> TakeRecorder::makeTakeFolder(const QString& day, Clock::W
 Status TakeRecorder::stop(const QString& root, const Status& saying) {
     std::vector<FileFailure> failures;
     files.sync([&] { failures = files.files().closeAll(); });
-    mark.reset();  // every file is exact now
-    active = false;
     count(failures);
+    // Every file exact: the marker goes. A file that failed may not be.
+    if (mark && failedFiles > 0) mark->keep();
+    mark.reset();
+    active = false;
     Status saved = saying.then(QString(), Status::ok(takeFolder.isEmpty() ? root : takeFolder));
     if (failedFiles > 0) {
         saved = saved.then(

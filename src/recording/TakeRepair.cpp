@@ -61,6 +61,8 @@ TakeRepair::Outcome repairOpen(int fd) {
     if (::pread(fd, h.data(), kHeader, 0) != static_cast<ssize_t>(kHeader)) return Outcome::foreign;
     const std::uint32_t frame = frameBytesOf(h);
     if (frame == 0) return Outcome::foreign;
+    // Sizes that cannot be told in a header: no rewrite could make it exact.
+    if (size - kHeader > WAVWriter::maxDataBytes) return Outcome::tooLarge;
     const std::uint64_t data = (size - kHeader) / frame * frame;
     const bool exact =
         le(&h[650], 4) == data && le(&h[4], 4) == data + kHeader - 8 && size == kHeader + data;

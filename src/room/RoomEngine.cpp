@@ -145,6 +145,12 @@ void RoomEngine::boot() {
             setStatus(DeviceSession::denied());
             return;
         }
+        // The backend's first look may carry stored choices over to new
+        // names (jackd2's "system" to its card): the choice is read after it.
+        DeviceSession::list(inputUID_, outputUID_);
+        const Settings stored;
+        assign(inputUID_, stored.inputUID());
+        assign(outputUID_, stored.outputUID());
         refreshDevices();
         startEngine();
     });
