@@ -11,6 +11,7 @@
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QMessageBox>
 #include <QProcess>
@@ -90,6 +91,17 @@ TEST_F(Program, EveryModeEndsATakeCleanly) {
             return !take().isEmpty();
         })) << mode.toStdString();
         QThread::msleep(700);
+        if (mode == "-headless") {  // the link as it runs: 5 messages a second, a retry in 2 s
+            const qsizetype before = room.messages().size();
+            runFor(1.0);
+            EXPECT_NEAR(room.messages().size() - before, 5, 1);
+            const int linked = room.connections();
+            QElapsedTimer lost;
+            lost.start();
+            room.closeClient();
+            ASSERT_TRUE(waitFor([&] { return room.connections() > linked; }));
+            EXPECT_NEAR(lost.elapsed(), 2000, 400);
+        }
         if (mode == "-hidden") {
             QProcess second;
             launch(second, {"--backend", "demo"});

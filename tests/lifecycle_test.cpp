@@ -58,7 +58,17 @@ TEST_F(Lifecycle, StatusTextsForEveryKindOfStart) {
         [](QtMsgType, const QMessageLogContext&, const QString& line) { log << line; });
     engine.startEngine();
     EXPECT_EQ(engine.status(), "No audio interface found — plug in the Scarlett");
-    plug({{1, "Scarlett 18i20", "uid-1", 18, 20}, {2, "Dead Box", "uid-2", 0, 2}});
+    // As it runs: an interface looked for every 2 s, the free space read once a second.
+    std::atomic<int> reads = 0;
+    DiskSpace disk(Clock::system(), [&](auto&) { return ++reads, std::optional<std::uint64_t>(); });
+    disk.watch(root.path());
+    audio->list = {{1, "Scarlett 18i20", "uid-1", 18, 20}, {2, "Dead Box", "uid-2", 0, 2}};
+    runFor(1.8);
+    EXPECT_FALSE(engine.running());
+    EXPECT_TRUE(waitFor([&] { return engine.running(); }, 50));
+    EXPECT_NEAR(reads, 3, 1);
+    log.clear();
+    plug(audio->list);
     EXPECT_EQ(engine.status(), "Scarlett 18i20 — 18 inputs at 48 kHz · headphones: Scarlett 18i20");
     ASSERT_EQ(engine.channels().size(), 18);
     for (const Channel& ch : engine.channels()) EXPECT_EQ(ch.armed, ch.id < 8);

@@ -106,8 +106,8 @@ TEST_F(Link, CommandsActOnTheEngineWithStrictTypes) {
     room.send({R"({"type":"set","i":0,"name":"x"})"}, true);  // binary frames are not commands
     command(R"({"type":"hearMix"})");
     for (const Channel& c : engine.channels()) EXPECT_TRUE(c.name != "x" && !c.solo);
-    command(R"({"type":"record","on":true,"folder":"Session A"})");
-    EXPECT_EQ(engine.recordingFolder(), root.path() + "/Session A/Recording 1 - 2.15 PM");
+    command(R"({"type":"record","on":true,"folder":"../Session: A"})");  // one name, made safe
+    EXPECT_EQ(engine.recordingFolder(), root.path() + "/..-Session. A/Recording 1 - 2.15 PM");
     command(R"({"type":"record","on":true})");         // already recording: nothing
     command(R"({"type":"device","output":"uid-2"})");  // ignored while recording
     command(R"({"type":"Record","on":false})");        // letter case matters
