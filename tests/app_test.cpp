@@ -180,15 +180,20 @@ public:
 // headphones play on the default sink; the take goes on after the source
 // went and came back, holding logind's lock (a stand-in on the bus) throughout.
 TEST_F(Program, PipeWireWithoutAWrapper) {
-    QFile raw(home.path() + "/capture.raw"), alsa(home.path() + "/.asoundrc");
-    ASSERT_TRUE(raw.open(QIODevice::WriteOnly) && alsa.open(QIODevice::WriteOnly));
+    // Its wireplumber without Bluetooth, which would want logind's session folders.
+    const QString noBluez = home.path() + "/config/wireplumber/bluetooth.lua.d";
+    QFile raw(home.path() + "/capture.raw"), alsa(home.path() + "/.asoundrc"),
+        bluez(noBluez + "/51-off.lua");
+    ASSERT_TRUE(raw.open(QIODevice::WriteOnly) && alsa.open(QIODevice::WriteOnly) &&
+                QDir().mkpath(noBluez) && bluez.open(QIODevice::WriteOnly) &&
+                bluez.write("bluez_monitor.enabled = false\n"));
     std::vector<std::uint32_t> samples(10 * 48000 * 20);  // 10 s
     for (std::uint32_t i = 0; i < samples.size(); ++i)
         samples[i] = ((i / 20 + 1000 * (i % 20)) % 65536) << 16;
     raw.write(reinterpret_cast<const char*>(samples.data()), std::ssize(samples) * 4);
     alsa.write("pcm.card { type file slave.pcm null file /dev/null format raw infile \"" +
                raw.fileName().toUtf8() + "\" }\n");
-    raw.close(), alsa.close();
+    raw.close(), alsa.close(), bluez.close();
     QProcess bus, pipewire, wireplumber, recorder;
     bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
     ASSERT_TRUE(bus.waitForReadyRead(5000));
