@@ -246,8 +246,13 @@ TEST_F(Program, PipeWireWithoutAWrapper) {
         const int at = count(0);
         first = first < 0 ? at : first;
         channels.insert((at - first + 65536) % 65536);
-        for (sf_count_t f = 0; f < r.info.frames; ++f)
-            ASSERT_EQ(count(f), (at + f) % 65536) << line << " @" << f;
+        for (sf_count_t f = 0, next = at; f < r.info.frames; ++f) {
+            // Time a loaded server lost stands as silence; this card keeps its samples.
+            if (count(f) == next % 65536)
+                ++next;
+            else
+                ASSERT_EQ(r.samples[f], 0) << line << " @" << f;
+        }
     }
     EXPECT_EQ(channels, (std::set{0, 1000, 2000, 3000, 4000, 5000, 6000, 7000}));
     ControlRoom room;

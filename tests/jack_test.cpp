@@ -129,7 +129,10 @@ TEST_F(Jack, EveryLostFrameIsCountedWhereItWasLost) {
     std::ranges::sort(stops, std::greater{}, [](auto g) { return g.second; });
     stops.resize(3);
     std::ranges::sort(stops);
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(stops[k].second, stopped[k] * 48000, 2 * 256) << k;
+    for (int k = 0; k < 3; ++k) {  // less what the driver makes up, more what a loaded one lost
+        EXPECT_GT(stops[k].second, stopped[k] * 48000 - 2 * 256) << k;
+        EXPECT_LT(stops[k].second, stopped[k] * 48000 + 2400) << k;
+    }
     const auto overrun = std::ranges::find_if(
         gaps, [&](auto g) { return g.first > stops[2].first && g.second >= 1000; });
     ASSERT_NE(overrun, gaps.end());
