@@ -1,6 +1,4 @@
 // The recorder against a real JACK server (jackd with the dummy driver).
-#include <QRegularExpression>
-
 #include "hardware/jack/JackSystem.h"
 #include "support/ClickProbe.h"
 #include "support/JackServer.h"
@@ -44,12 +42,6 @@ TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
         ASSERT_TRUE(probe.connected);
         ASSERT_TRUE(waitFor([&] { return probe.heard >= 10; }));
         for (int k = 0; k < 10; ++k) EXPECT_EQ(probe.trips[k], probe.period) << "click " << k;
-    }
-    {  // a client before ours that stalls now and then: our cycles are skipped
-        ClickProbe stalling("tessaly:in_1", "tessaly:out_1", 40);
-        const QRegularExpression note(
-            " · \\d+ dropouts? \\(\\d+\\.\\d+ s\\), first at 00:00:\\d\\d$");
-        ASSERT_TRUE(waitFor([&] { return engine.status().contains(note); }));
     }
     server.stop(SIGKILL);
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));

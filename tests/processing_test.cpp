@@ -1,15 +1,23 @@
-// The per-buffer processor alone: no QObject, no settings, no file thread.
+// The per-buffer processor alone (no QObject, no settings, no file thread), and its rings.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
 #include <vector>
 
 #include "engine/BufferProcessor.h"
+#include "engine/HeadphoneFeed.h"
 #include "engine/LossClock.h"
 #include "recording/BlockQueue.h"
 
 using V = std::vector<float>;
 const float kTwoAtHalf = 2 * 0.5f / std::sqrt(2.0f);
+
+static V popped(RingBuffer& ring, int frames, double ratio = 1.0) {
+    V out(static_cast<std::size_t>(frames), -99.0f);
+    ring.pop(out.data(), frames, ratio);
+    return out;
+}
 
 // A processor prepared as a capture start prepares it, fed steady levels.
 class Processor : public testing::Test {
@@ -42,11 +50,7 @@ protected:
         ASSERT_EQ(got.size(), want.size());
         for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-6) << i;
     }
-    V drain() {
-        V out(static_cast<std::size_t>(processor.monitorRing().stored()));
-        processor.monitorRing().pop(out.data(), static_cast<int>(out.size()));
-        return out;
-    }
+    V drain() { return popped(processor.monitorRing(), processor.monitorRing().stored()); }
     BlockQueue blocks;
     BufferProcessor processor{blocks};
     AudioControls controls;
@@ -152,4 +156,48 @@ TEST(LossClockTable, JitterDriftStallsSkippedCyclesAndClockChanges) {
         const LossClock::Verdict v = clock.next(at, 256, 48000);
         ASSERT_FALSE(v.holding || v.found || v.missed) << cycle;
     }
+}
+
+TEST(RingBuffer, NeverLagsTheHeadphonesStartWithTheNewestResamplingAndEveryWrap) {
+    RingBuffer feed(100);
+    for (float s = 0; s < 5; ++s) feed.push(V{s * 10, s * 10 + 1});
+    EXPECT_EQ(popped(feed, 3), (V{40, 41, 0}));  // five pushes behind: only the latest is kept
+    feed.push(V{1, 2});
+    feed.push(V{3, 4});
+    EXPECT_EQ(popped(feed, 4), (V{1, 2, 3, 4}));  // two pushes behind is still in time
+    feed.push(V{5, 6});
+    feed.push(V{7, 8});
+    // Headphones that start take the newest samples, on every channel.
+    HeadphoneFeed headphones(feed, 1.0);
+    V left(3), right(3);
+    float* outs[] = {left.data(), right.data()};
+    HeadphoneFeed::pull(&headphones, outs, 2, 3);
+    EXPECT_EQ(left, (V{7, 8, 0}));
+    EXPECT_EQ(right, left);
+    // Resampling interpolates and keeps one sample behind.
+    RingBuffer slow(8);
+    slow.push(V{0, 1, 2, 3});
+    EXPECT_EQ(popped(slow, 3, 0.5), (V{0, 0.5f, 1.0f}));
+    EXPECT_EQ(slow.stored(), 3);
+    EXPECT_DOUBLE_EQ(slow.fraction(), 0.5);
+    // Faster than the store: two samples per output, never the last one.
+    EXPECT_EQ(popped(slow, 3, 2.0), (V{1.5f, 0, 0}));
+    EXPECT_EQ(slow.stored(), 1);
+    EXPECT_EQ(popped(slow, 2, 1.088), (V{0, 0}));  // one sample: silence, and it stays
+    EXPECT_EQ(popped(slow, 1), (V{3}));
+    // Block copies wrap right from every position: a ring of each size, moved
+    // on by `offset`, then given `n` samples, gives back the newest it can hold.
+    for (int cap = 1; cap <= 9; ++cap)
+        for (int offset = 0; offset <= cap; ++offset)
+            for (int n = 0; n <= 2 * cap + 1; ++n) {
+                RingBuffer ring(cap);
+                ring.push(V(static_cast<std::size_t>(offset), 9.0f));
+                popped(ring, offset);
+                V chunk(static_cast<std::size_t>(n));
+                std::iota(chunk.begin(), chunk.end(), 1.0f);
+                ring.push(chunk);
+                V want(chunk.end() - std::min(n, cap), chunk.end());
+                want.resize(static_cast<std::size_t>(cap) + 1, 0.0f);
+                ASSERT_EQ(popped(ring, cap + 1), want) << cap << " " << offset << " " << n;
+            }
 }

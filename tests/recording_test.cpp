@@ -1,10 +1,13 @@
 #include <unicode/locid.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QScopeGuard>
 
 #include "engine/BufferProcessor.h"
 #include "recording/FileNames.h"
 #include "recording/TakeRecorder.h"
+#include "recording/TakeRepair.h"
 #include "support/RecordingFixture.h"
 
 using Takes = RecordingTest;
@@ -104,70 +107,72 @@ TEST_F(Takes, HourlySetsCrossMidnightAndKeepEveryBufferOnce) {
     expectExactHeaders(engine.recordingFolder().toStdString());
 }
 
-// The take recorder with a processor of its own, in the user's locale (in its
-// names, never in the broadcast date): a set rolls over before any of its
-// files would pass the size its header can describe. Then collisions and
-// hostile names still give one file each.
-TEST(TakeSets, ASetRollsOverBeforeAnyFileOutgrowsItsSizeFieldsAndNamesAreEachOwn) {
-    QTemporaryDir root;
-    ManualClock clock;
-    UErrorCode status = U_ZERO_ERROR;
-    icu::Locale::setDefault(icu::Locale("ar_EG"), status);
-    const auto english = qScopeGuard([&] { icu::Locale::setDefault("en_US", status); });
-    TakeRecorder recorder(clock, {});
-    BufferProcessor processor(recorder.blocks());
-    processor.prepare(1);
-    recorder.prepare(1, 48000);
-    processor.publish({1, 48000, {1}, {0}, true});
-    recorder.setMaxFileBytes(6'000'000);
-    const std::vector<TakeInput> inputs{{0, "In 1"}};
-    EXPECT_TRUE(recorder.start(root.path(), std::nullopt, inputs, 48000).empty());
-    Feed feed([&](auto b, auto n, auto frames) { processor.process(b, n, frames); }, 1);
-    for (int second = 0; second < 40; ++second, clock.advance(1.0)) {
-        feed.buffers(48000 / 256 + 1);
-        recorder.settle();
-        EXPECT_TRUE(!recorder.rollDue(48000) || recorder.roll(inputs, 48000).empty());
+TEST_F(Takes, NamesAndArmedFlagsComeBackPerInterface) {
+    QStringList twelve;
+    for (int i = 1; i <= 12; ++i) twelve << QString("In %1").arg(i);
+    open(twelve, "scarlett-A");
+    engine.setArmed(9, true);
+    engine.setName(0, "Kick");
+    engine.setName(1, "");
+    // The stored document: one compact object keyed by channel id.
+    const QByteArray stored = Settings().labels("scarlett-A");
+    EXPECT_FALSE(stored.contains('\n'));
+    const QJsonObject doc = QJsonDocument::fromJson(stored).object();
+    EXPECT_EQ(doc.size(), 12);
+    EXPECT_EQ(doc["1"].toObject(), (QJsonObject{{"name", ""}, {"armed", true}}));
+    EXPECT_EQ(doc["9"].toObject(), (QJsonObject{{"name", "In 10"}, {"armed", true}}));
+    RoomEngine restarted(clock);  // another run, on the same interface, then on others
+    auto startOn = [&](const QString& uid, int inputs) {
+        audio->list = {{1, "Test Interface", uid, inputs, 2}};
+        restarted.refreshDevices();
+        restarted.startEngine();
+        return restarted.channels();
+    };
+    QList<Channel> ch = startOn("scarlett-A", 12);
+    EXPECT_EQ(ch[0].name + "|" + ch[1].name + "|" + ch[1].displayName(), "Kick||In 2");
+    EXPECT_TRUE(ch[9].armed && !ch[10].armed);
+    EXPECT_EQ(startOn("scarlett-B", 2)[0].name, "In 1");  // not inherited
+    // Labels of inputs it lacks, and members it does not know, are ignored.
+    Settings().setLabels("small", R"({"0":{"name":"A","armed":false,"colour":"red"},)"
+                                  R"("5":{"name":"Gone","armed":true}})");
+    ch = startOn("small", 2);
+    EXPECT_TRUE(ch.size() == 2 && ch[0].name == "A" && !ch[0].armed && ch[1].armed);
+    // A document of any other shape does not decode: the defaults.
+    for (const char* bad :
+         {R"({"0":{"name":"Kick"},"1":{"name":"Sn","armed":false}})", R"({"0":{"armed":false}})",
+          R"({"0":{"name":"K","armed":0}})", R"({"0":{"name":null,"armed":false}})",
+          R"({"zero":{"name":"K","armed":false}})", R"({"0":{"name":"a","armed":false},"1":"b"})",
+          R"([{"name":"K","armed":false}])", "", "{"}) {
+        Settings().setLabels("bad", bad);
+        ch = startOn("bad", 2);
+        EXPECT_TRUE(ch[0].name == "In 1" && ch[0].armed) << bad;
     }
-    recorder.stop(root.path());
-    const QDir take(recorder.folder());
-    EXPECT_EQ(take.dirName(), "Recording 1 - ٢.١٥ م");
-    const SndRead first =
-        readWithSndfile(take.filePath("In 1 - ديسمبر ٥ - ٢.١٥.٠٧ م.wav").toStdString());
-    EXPECT_EQ(std::string(first.bext.origination_date, 18), "2026-12-0514:15:07");
-    EXPECT_GE(take.entryList({"Mix - *"}, QDir::Files).size(), 3);
-    std::int64_t frames = 0;
-    for (const QString& name : take.entryList({"*.wav"}, QDir::Files)) {
-        const SndRead r = readWithSndfile(take.filePath(name).toStdString());
-        EXPECT_LE(r.info.frames * 3 * r.info.channels, 6'000'000);
-        if (name.startsWith("In 1")) frames += r.info.frames;
-    }
-    EXPECT_EQ(frames, feed.frames());
 }
 
 // The name rules, one row each; labels keep what was typed.
 TEST(FileNames, NamesEveryDriveTakes) {
     const QString e300(300, QChar(0x00E9)), e127(127, QChar(0x00E9));  // é: 2 bytes
     const QString emoji = QString::fromUtf8("😀");
-    for (const auto& [typed, safe] : std::vector<std::pair<QString, QString>>{
-             {"  Kick / In:\tA ", "Kick - In.-A"},
-             {"Vox?", "Vox-"},
-             {"Gtr \"L\"", "Gtr -L-"},
-             {"Kick*", "Kick-"},
-             {"a\\b<c>d|e", "a-b-c-d-e"},
-             {QString::fromUtf8("Vo\0cal\r\n", 8), "Vo-cal--"},
-             {"Take. . ", "Take"},
-             {"..", ""},
-             {" \t", ""},
-             {"con", "con-"},
-             {"Aux.L", "Aux-.L"},
-             {"NUL.tar.gz", "NUL-.tar.gz"},
-             {"lpt9", "lpt9-"},
-             {"COM0", "COM0"},
-             {"LPT10", "LPT10"},
-             {"Console", "Console"},
-             {e300, e127},  // 254 bytes
-             {QString(150, u'a') + emoji.repeated(30), QString(150, u'a') + emoji.repeated(26)}})
-        EXPECT_EQ(safeName(typed), safe) << typed.toStdString();
+    const std::pair<QString, QString> rows[] = {{"  Kick / In:\tA ", "Kick - In.-A"},
+                                                {"Vox?", "Vox-"},
+                                                {"Gtr \"L\"", "Gtr -L-"},
+                                                {"Kick*", "Kick-"},
+                                                {"a\\b<c>d|e", "a-b-c-d-e"},
+                                                {QString::fromUtf8("Vo\0cal\r\n", 8), "Vo-cal--"},
+                                                {"Take. . ", "Take"},
+                                                {"..", ""},
+                                                {" \t", ""},
+                                                {"con", "con-"},
+                                                {"Aux.L", "Aux-.L"},
+                                                {"NUL.tar.gz", "NUL-.tar.gz"},
+                                                {"lpt9", "lpt9-"},
+                                                {"COM0", "COM0"},
+                                                {"LPT10", "LPT10"},
+                                                {"Console", "Console"},
+                                                {e300, e127}};
+    for (const auto& [typed, safe] : rows) EXPECT_EQ(safeName(typed), safe) << typed.toStdString();
+    const QString a150(150, u'a');
+    EXPECT_EQ(safeName(a150 + emoji.repeated(30)), a150 + emoji.repeated(26));
     SetNames set("Dec 5 - 2.15.07 PM");
     const QString tail = " - Dec 5 - 2.15.07 PM.wav";
     int tried[5] = {};
@@ -197,7 +202,7 @@ TEST(FileNames, NamesEveryDriveTakes) {
 // deleted, so the second counts one take, as the first did, and finds its
 // number taken: the next. A set begun again in the same second replaces no
 // file. Deep in a folder, a name too long for the path falls back on "Input N".
-TEST(TakeSets, TwoRecordersOnOneRootNeverShareAFolderOrAFile) {
+TEST(TakeSets, TwoRecordersNeverShareAFolderOrAFileAndASetRollsOverBeforeAFileOutgrowsItsHeader) {
     QTemporaryDir root;
     ManualClock clock;
     QString day = root.path() + "/Dec 5", deep = day;
@@ -233,4 +238,136 @@ TEST(TakeSets, TwoRecordersOnOneRootNeverShareAFolderOrAFile) {
             << name.toStdString();
     EXPECT_TRUE(third.exists("Vox-" + tail) && third.exists("Input 2" + tail));
     for (const auto& r : recorders) expectExactHeaders(r->folder().toStdString());
+    // The take recorder with a processor of its own, in the user's locale (in its
+    // names, never in the broadcast date): a set rolls over before any of its
+    // files would pass the size its header can describe. Then collisions and
+    // hostile names still give one file each.
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale("ar_EG"), status);
+    const auto english = qScopeGuard([&] { icu::Locale::setDefault("en_US", status); });
+    TakeRecorder recorder(clock, {});
+    BufferProcessor processor(recorder.blocks());
+    processor.prepare(1);
+    recorder.prepare(1, 48000);
+    processor.publish({1, 48000, {1}, {0}, true});
+    recorder.setMaxFileBytes(6'000'000);
+    const std::vector<TakeInput> one{{0, "In 1"}};
+    EXPECT_TRUE(recorder.start(root.path(), std::nullopt, one, 48000).empty());
+    Feed feed([&](auto b, auto n, auto frames) { processor.process(b, n, frames); }, 1);
+    for (int s = 0; s < 40; ++s, clock.advance(1.0)) {
+        feed.buffers(48000 / 256 + 1);
+        recorder.settle();
+        EXPECT_TRUE(!recorder.rollDue(48000) || recorder.roll(one, 48000).empty());
+    }
+    recorder.stop(root.path());
+    const QDir take(recorder.folder());
+    EXPECT_EQ(take.dirName(), "Recording 1 - ٢.١٥ م");
+    const SndRead first =
+        readWithSndfile(take.filePath("In 1 - ديسمبر ٥ - ٢.١٥.٠٧ م.wav").toStdString());
+    EXPECT_EQ(std::string(first.bext.origination_date, 18), "2026-12-0514:15:07");
+    EXPECT_GE(take.entryList({"Mix - *"}, QDir::Files).size(), 3);
+    std::int64_t frames = 0;
+    for (const QString& name : take.entryList({"*.wav"}, QDir::Files)) {
+        const SndRead r = readWithSndfile(take.filePath(name).toStdString());
+        EXPECT_LE(r.info.frames * 3 * r.info.channels, 6'000'000);
+        if (name.startsWith("In 1")) frames += r.info.frames;
+    }
+    EXPECT_EQ(frames, feed.frames());
+}
+
+class WAVWriterTest : public testing::Test {
+protected:
+    std::string path(const char* name) const { return (dir.path() + "/" + name).toStdString(); }
+    std::unique_ptr<WAVWriter> make(const std::string& file, int channels = 1, int rate = 48000,
+                                    std::string description = "Vocal") {
+        return WAVWriter::create({file, channels, rate, kAfternoon, "Tessaly", description}, clock);
+    }
+    QTemporaryDir dir;
+    ManualClock clock;
+};
+
+static std::string text(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t width) {
+    return {b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + width)};
+}
+
+// Byte for byte, as readers and the repair of interrupted takes expect it.
+// At 96 kHz an afternoon start passes 2^32 samples: the high word is used.
+TEST_F(WAVWriterTest, TheBroadcastWaveLayoutSamplesCreationAndTheTwoSecondRule) {
+    make(path("a.wav"), 2, 96000, "Mix of all armed inputs")->close();
+    const auto b = readBytes(path("a.wav"));
+    ASSERT_EQ(b.size(), 654u);
+    const double sinceMidnight = (14 * 3600 + 15 * 60 + 7.25) * 96000.0;  // 14:15:07.25
+    const auto low = static_cast<std::uint32_t>(sinceMidnight - 4294967296.0);
+    const std::pair<std::size_t, std::uint32_t> words[] = {
+        {4, 646},  {16, 602},    {358, low},       {362, 1},
+        {626, 16}, {634, 96000}, {638, 96000 * 6}, {650, 0}};
+    for (auto [at, value] : words) EXPECT_EQ(le32(b, at), value) << at;
+    const std::pair<std::size_t, std::uint16_t> halves[] = {
+        {366, 1}, {630, 1}, {632, 2}, {642, 6}, {644, 24}};
+    for (auto [at, value] : halves) EXPECT_EQ(b[at] | b[at + 1] << 8, value) << at;
+    EXPECT_EQ(text(b, 0, 4) + text(b, 8, 8), "RIFFWAVEbext");
+    EXPECT_EQ(text(b, 20, 256), "Mix of all armed inputs" + std::string(256 - 23, '\0'));
+    EXPECT_EQ(text(b, 276, 32), "Tessaly" + std::string(25, '\0'));
+    EXPECT_EQ(text(b, 308, 32), "TY-1796476507" + std::string(19, '\0'));
+    EXPECT_EQ(text(b, 340, 18), "2026-12-0514:15:07");
+    EXPECT_EQ(text(b, 368, 254), std::string(254, '\0'));  // UMID, loudness, reserved
+    EXPECT_EQ(text(b, 622, 4) + text(b, 646, 4), "fmt data");
+    // A long description is cut to its field. Samples are clamped, scaled to
+    // 24 bits and truncated, little-endian.
+    auto writer = make(path("b.wav"), 1, 48000, std::string(300, 'x'));
+    const float inf = std::numeric_limits<float>::infinity();
+    const float in[] = {1.0f, 1.5f, inf, NAN, -1.0f, -3.0f, -inf, 0.0f, 0.5f, -0.5f};
+    writer->write(in, 10);
+    for (const float& x : in) writer->write(&x, 1);  // one at a time: the plain path
+    writer->close();
+    const std::vector<std::uint8_t> want = {
+        0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0x7F,  // ≥ 1 and NaN
+        0x01, 0x00, 0x80, 0x01, 0x00, 0x80, 0x01, 0x00, 0x80,                    // ≤ −1
+        0x00, 0x00, 0x00, 0xFF, 0xFF, 0x3F, 0x01, 0x00, 0xC0};                   // 0, ±0.5
+    const auto written = readBytes(path("b.wav"));
+    EXPECT_EQ(text(written, 20, 257), std::string(256, 'x') + "T");
+    EXPECT_EQ(std::vector<std::uint8_t>(written.begin() + 654, written.begin() + 684), want);
+    EXPECT_EQ(std::vector<std::uint8_t>(written.begin() + 684, written.end()), want);
+    // A file is made in folders that do not exist yet, never from a format no
+    // header can describe; its sizes follow the two-second rule and are exact at close.
+    std::error_code why;
+    EXPECT_TRUE(make(path("new/deeper/x.wav")));
+    for (auto [channels, rate] :
+         {std::pair{0, 48000}, {1, 0}, {30000, 48000}, {2, 2'000'000'000}}) {
+        EXPECT_FALSE(
+            WAVWriter::create({path("bad.wav"), channels, rate, kAfternoon, "", ""}, clock, &why));
+        EXPECT_EQ(why, std::errc::invalid_argument);
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path("bad.wav"))));
+    writer = make(path("grow.wav"));
+    std::vector<float> second(48000, 0.25f);
+    writer->write(second.data(), 0);
+    writer->write(second.data(), -1);
+    auto sizes = [&] {
+        const auto g = readBytes(path("grow.wav"));
+        return std::tuple(g.size() - 654, le32(g, 650), le32(g, 4) - 646);
+    };
+    writer->write(second.data(), 48000);
+    clock.advance(2.0);  // not more than 2 s yet
+    writer->write(second.data(), 48000);
+    EXPECT_EQ(std::get<1>(sizes()), 0u);
+    clock.advance(0.001);
+    writer->write(second.data(), 48000);
+    // Rewritten, and never describing more than the file holds.
+    EXPECT_EQ(sizes(), std::tuple(3u * 144000, 3u * 144000, 3u * 144000));
+    writer->write(second.data(), 48000);  // within 2 s of that rewrite
+    EXPECT_EQ(std::get<1>(sizes()), 3u * 144000);
+    writer->close();
+    EXPECT_EQ(sizes(), std::tuple(4u * 144000, 4u * 144000, 4u * 144000));
+    struct stat st {};
+    ASSERT_EQ(::stat(path("grow.wav").c_str(), &st), 0);
+    EXPECT_LE(st.st_blocks * 512, 654 + 4 * 144000 + 65536);  // no reserved tail is kept
+    // The repair after a crash leaves a file past what a header can describe alone.
+    QFile big(QString::fromStdString(path("grow.wav")));
+    ASSERT_TRUE(big.resize(5LL << 30));  // sparse
+    EXPECT_EQ(TakeRepair::repairFile(path("grow.wav")), TakeRepair::Outcome::tooLarge);
+    ASSERT_TRUE(big.open(QIODevice::ReadOnly));
+    const QByteArray head = big.read(654);
+    EXPECT_TRUE(big.size() == 5LL << 30 &&
+                le32(std::vector<std::uint8_t>(head.begin(), head.end()), 650) == 4u * 144000);
 }

@@ -25,9 +25,7 @@ public:
     double nominalRate(std::uint32_t id) override {
         return !listed(id) ? 0.0 : rates.count(id) ? rates[id] : 48000.0;
     }
-    bool setNominalRate(std::uint32_t id, double rate) override {
-        return nominalRate(id) != 0.0 && (rates[id] = rate) > 0;
-    }
+    bool setNominalRate(std::uint32_t, double) override { return false; }  // nothing asks
     QString inputName(std::uint32_t id, int channel) override { return names[{id, channel}]; }
     std::unique_ptr<CaptureStream> openCapture(std::uint32_t id, RenderFn r, void* user,
                                                CaptureError& error) override {

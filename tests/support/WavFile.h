@@ -20,8 +20,7 @@ inline std::vector<std::uint8_t> readBytes(const std::string& path) {
 }
 
 inline std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return std::uint32_t(b.at(at)) | std::uint32_t(b.at(at + 1)) << 8 |
-           std::uint32_t(b.at(at + 2)) << 16 | std::uint32_t(b.at(at + 3)) << 24;
+    return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | std::uint32_t(b.at(at + 3)) << 24;
 }
 
 struct SndRead {
