@@ -228,12 +228,13 @@ TEST(SlowDisk, LostAudioIsCountedNeverWaitedForStandsAsSilenceAndIsReported) {
     EXPECT_EQ(report.note(), Status::failed(" · 3 dropouts (0.02 s), first at 00:12:31 · disk too "
                                             "slow: 1.3 s lost, first at 01:02:07"));
     clock.advance(1.0);
-    report.update(counts, 0.9, 48000);
+    report.update(counts, 0.9, 48000, 3);  // xrun notices: a label, never a count
     report.end(counts, "/takes/Recording 1 - 2.15 PM");
     qInstallMessageHandler(nullptr);
     EXPECT_EQ(log, (QStringList{"dropout: 0.01 s not received at 00:12:31; 1.3 s dropped (disk "
                                 "too slow) at 01:02:07",
-                                "dropout: 2 losses, 0.01 s not received, the last at 00:12:31",
+                                "dropout: 2 losses, 0.01 s not received, the last at 00:12:31 "
+                                "(the server reported xruns)",
                                 "take: /takes/Recording 1 - 2.15 PM · 3 dropouts (0.02 s), first "
                                 "at 00:12:31 · disk too slow: 1.3 s lost, first at 01:02:07"}));
     EXPECT_TRUE(report.note().empty());

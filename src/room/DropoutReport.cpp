@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -24,16 +25,19 @@ QString lostSeconds(std::int64_t frames, int rate) {
 
 }  // namespace
 
-void DropoutReport::begin(std::uint64_t number) {
+void DropoutReport::begin(std::uint64_t number, std::uint64_t serverNotices) {
     take = number;
+    notices = loggedNotices = serverNotices;
     counts = logged = Dropouts{};
     loggedAt.reset();
     slow = false;
     shown = {};
 }
 
-bool DropoutReport::update(const Dropouts& latest, double ringFill, int hz) {
+bool DropoutReport::update(const Dropouts& latest, double ringFill, int hz,
+                           std::uint64_t serverNotices) {
     rate = std::max(hz, 1);
+    notices = serverNotices;
     if (latest.take == take) counts = latest;
     // Taken off below a quarter only, so that it does not flap.
     slow = ringFill > 0.5 || (slow && ringFill > 0.25);
@@ -91,6 +95,8 @@ void DropoutReport::logNew() {
         parts << said(counts.disk, logged.disk, QStringLiteral("dropped (disk too slow)"));
     logged = counts;
     if (parts.isEmpty()) return;
-    qInfo().noquote() << QStringLiteral("dropout: ") + parts.join(QStringLiteral("; "));
+    const bool noticed = std::exchange(loggedNotices, notices) != notices;
+    qInfo().noquote() << QStringLiteral("dropout: ") + parts.join(QStringLiteral("; ")) +
+                             (noticed ? QStringLiteral(" (the server reported xruns)") : QString());
     loggedAt = clock.ticks();
 }

@@ -361,7 +361,7 @@ void RoomEngine::startTake(const std::optional<QString>& dayFolder) {
         return;
     }
     controls.recording = true;
-    losses.begin(++controls.take);
+    losses.begin(++controls.take, session.xruns());
     publishControls();
     buffersSeen = processor.buffersProcessed();
     lastBuffer = clock.ticks();
@@ -465,7 +465,7 @@ void RoomEngine::tick() {
     }
     if (!recording_) return;
     assign(elapsed_, recorder.elapsed());
-    if (losses.update(processor.dropouts(), recorder.blocks().fill(), hwRate_)) {
+    if (losses.update(processor.dropouts(), recorder.blocks().fill(), hwRate_, session.xruns())) {
         setStatus(statusBase);
     }
     if (recorder.rollDue(hwRate_)) rollFiles();
