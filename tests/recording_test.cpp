@@ -192,10 +192,10 @@ TEST(FileNames, NamesEveryDriveTakes) {
         EXPECT_TRUE(n.endsWith(" (input 9)" + tail) && n.toUtf8().size() <= 255);
         EXPECT_EQ(QString::fromUtf8(n.toUtf8()), n);  // cut at a character boundary
     }
-    EXPECT_TRUE(SetNames::refusesName(ENOENT) && SetNames::refusesName(EINVAL) &&
-                SetNames::refusesName(EILSEQ) && SetNames::refusesName(ENAMETOOLONG));
-    for (int disk : {ENOSPC, EDQUOT, EROFS, EACCES, EIO, EEXIST})
-        EXPECT_FALSE(SetNames::refusesName(disk)) << disk;
+    for (int e : {ENOENT, EINVAL, EILSEQ, ENAMETOOLONG, ENOSPC, EDQUOT, EROFS, EACCES, EIO, EEXIST})
+        EXPECT_EQ(SetNames::refusesName(e),
+                  e == ENOENT || e == EINVAL || e == EILSEQ || e == ENAMETOOLONG)
+            << e;
 }
 
 // Two recorders on one root in the same second: the first one's take 1 was
@@ -238,14 +238,12 @@ TEST(TakeSets, TwoRecordersNeverShareAFolderOrAFileAndASetRollsOverBeforeAFileOu
             << name.toStdString();
     EXPECT_TRUE(third.exists("Vox-" + tail) && third.exists("Input 2" + tail));
     for (const auto& r : recorders) expectExactHeaders(r->folder().toStdString());
-    // The take recorder with a processor of its own, in the user's locale (in its
-    // names, never in the broadcast date): a set rolls over before any of its
-    // files would pass the size its header can describe. Then collisions and
-    // hostile names still give one file each.
+    // In the user's locale (in its names, never in the broadcast date): a set
+    // rolls over before any of its files would pass what its header can say.
     UErrorCode status = U_ZERO_ERROR;
     icu::Locale::setDefault(icu::Locale("ar_EG"), status);
     const auto english = qScopeGuard([&] { icu::Locale::setDefault("en_US", status); });
-    TakeRecorder recorder(clock, {});
+    TakeRecorder recorder(clock, {});  // its date texts take the locale it is made in
     BufferProcessor processor(recorder.blocks());
     processor.prepare(1);
     recorder.prepare(1, 48000);
@@ -253,7 +251,7 @@ TEST(TakeSets, TwoRecordersNeverShareAFolderOrAFileAndASetRollsOverBeforeAFileOu
     recorder.setMaxFileBytes(6'000'000);
     const std::vector<TakeInput> one{{0, "In 1"}};
     EXPECT_TRUE(recorder.start(root.path(), std::nullopt, one, 48000).empty());
-    Feed feed([&](auto b, auto n, auto frames) { processor.process(b, n, frames); }, 1);
+    Feed feed([&](auto b, auto n, auto f) { processor.process(b, n, f); }, 1);
     for (int s = 0; s < 40; ++s, clock.advance(1.0)) {
         feed.buffers(48000 / 256 + 1);
         recorder.settle();
