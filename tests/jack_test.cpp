@@ -88,8 +88,8 @@ TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
 // whole feed.
 TEST_F(Jack, EveryLostFrameIsCountedWhereItWasLost) {
     for (int i = 1; i < engine.channels().size(); ++i) engine.setArmed(i, false);
-    ClickProbe steady("tessaly:in_1", "tessaly:out_1");
-    steady.level = 0.5f;
+    auto steady = std::make_unique<ClickProbe>("tessaly:in_1", "tessaly:out_1");
+    steady->level = 0.5f;
     runFor(0.2);
     using Wall = std::chrono::steady_clock;
     engine.record();
@@ -130,6 +130,7 @@ TEST_F(Jack, EveryLostFrameIsCountedWhereItWasLost) {
     ASSERT_NE(overrun, gaps.end());
     EXPECT_TRUE(overrun->second % 256 == 0 && std::abs(overrun->second - 1440) < 2 * 256)
         << overrun->second;
+    steady.reset();  // before its server goes
     server.stop(SIGTERM);
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
     JackServer large(48000, 4096);

@@ -118,37 +118,47 @@ TEST_F(Processor, PeaksMixGainClippingSoloEmptyBuffersChannelMismatchAndRecorded
 // {frames the counter moves, µs that pass, buffer frames} → what it says.
 TEST(LossClockTable, JitterDriftStallsSkippedCyclesAndClockChanges) {
     struct Row {
-        std::int64_t frames, micros, size = 256;
-        std::int64_t missed = 0, found = 0;
+        std::int64_t frames, micros, size = 256, found = 0;
         bool holding = false;
+        std::int64_t missed = 0;
     };
     const std::vector<Row> rows{
         {0, 0},  // the first buffer: nothing to compare
         {256, 5333},
-        {256, 16000, 256, 0, 0, true},  // two cycles late: held
-        {256, 0},                       // catching up: paid back, jitter
+        {256, 16000, 256, 0, true},  // two cycles late: held
+        {256, 0},                    // catching up: paid back, jitter
         {256, 0},
-        {512, 10667, 256, 256},          // a cycle skipped, its time behind it: lost at once
-        {256, 305333, 256, 0, 0, true},  // a stall of 0.3 s: held
-        {512, 100, 256, 256, 0, true},   // a cycle skipped as it resumes: owed time behind it
-        {0, 70, 256, 0, 0, true},        // the same frame time twice: owes its time
-        {256, 5333, 256, 0, 0, true},
-        {256, 5333, 256, 0, 0, true},
-        {256, 5333, 256, 0, 14400 - 512 + 8},  // four steady cycles: certain
-        {48000, 5333},                         // a jump with no time behind it: another clock
-        {-256, 5333},                          // back: another clock
-        {1024, 50000, 1024},                   // a new buffer size starts afresh
-        {1024, 21333 + 40000, 1024, 0, 0, true}};
+        {512, 10667, 256, 0, false, 256},  // a cycle skipped, its time behind it: lost at once
+        {256, 5333},
+        {256, 305333, 256, 0, true},  // a stall of 0.3 s: held
+        {512, 100, 256, 0, true},     // a jump as it resumes, owed time behind it, held,
+        {0, 70, 256, 0, true},        // and taken back: the same frame time twice
+        {256, 5333, 256, 0, true},
+        {256, 5333, 256, 0, true},
+        {256, 5333, 256, 14400 - 512 + 8},  // four steady cycles: certain
+        {48000, 5333},                      // a jump with no time behind it: another clock
+        {-256, 5333},                       // back: another clock
+        {1024, 50000, 1024},                // a new buffer size starts afresh
+        {1024, 21333 + 40000, 1024, 0, true}};
     LossClock clock;
     BufferClock at{4'294'967'000u, 1'000'000};  // the frame counter wraps on the way
     for (std::size_t i = 0; i < rows.size(); ++i) {
         at.frame += static_cast<std::uint32_t>(rows[i].frames);
         at.micros += static_cast<std::uint64_t>(rows[i].micros);
         const LossClock::Verdict v = clock.next(at, rows[i].size, 48000);
-        EXPECT_EQ(std::pair(v.missed, v.holding), std::pair(rows[i].missed, rows[i].holding))
+        EXPECT_EQ(std::pair(v.holding, v.missed), std::pair(rows[i].holding, rows[i].missed))
             << "row " << i;
         EXPECT_NEAR(v.found, rows[i].found, 8) << "row " << i;  // what is left of the jitter
     }
+    // Cycles that come early then late by half a buffer and more never
+    // steady: half a second on, the debt is decided all the same.
+    int cycles = 0;  // the last row left it held
+    for (bool holding = true; holding; ++cycles) {
+        at.frame += 1024;
+        at.micros += cycles % 2 ? 10000 : 32667;
+        holding = clock.next(at, 1024, 48000).holding;
+    }
+    EXPECT_EQ(cycles, 24);  // half a second of 1024-frame buffers
     // The two clocks drifting 100 ppm apart for an hour say nothing.
     for (int cycle = 0; cycle < 675'000; ++cycle) {
         at.frame += 256;

@@ -67,10 +67,11 @@ void BufferProcessor::process(const float* const* buffers, std::int64_t channelC
     work.soloLen = now.solo.size();
     work.recording = now.recording;
     const LossClock::Verdict verdict = lossClock.next(clock, frames, now.rate);
-    if (work.recording) countTake(now, verdict);
+    const bool takeBegins = work.recording && countTake(now, verdict);
     if (verdict.began) {
-        // The buffers from this one on wait for the verdict before they reach the files.
-        held = {work.recording ? counted.take : 0, captured, takeFrames};
+        // The buffers from this one on wait for the verdict before they reach
+        // the files. A loss before a take's first buffer is not the take's.
+        held = {work.recording && !takeBegins ? counted.take : 0, captured, takeFrames};
         if (held.take) blocks.holdFrom(captured);
     }
     if (!verdict.holding) blocks.release();
@@ -107,23 +108,22 @@ void BufferProcessor::process(const float* const* buffers, std::int64_t channelC
     }
 }
 
-void BufferProcessor::countTake(const AudioControls& now, const LossClock::Verdict& verdict) {
-    std::int64_t lost = verdict.missed;
-    if (now.take != counted.take) {
+bool BufferProcessor::countTake(const AudioControls& now, const LossClock::Verdict& verdict) {
+    const bool begins = now.take != counted.take;
+    if (begins) {
         counted = Dropouts{};
         counted.take = now.take;
         takeFrames = owed = 0;
         dropping = false;
         lossesChanged = true;
-        lost = 0;  // a gap before its first buffer is not the take's
     }
     silenceCap = kMaxSilenceSeconds * now.rate;
-    if (lost >= 1) {
-        counted.missed.add(takeFrames, lost, true);
-        takeFrames += lost;
-        owe(lost);
+    if (verdict.missed >= 1 && !begins) {  // a gap before its first buffer is not the take's
+        counted.missed.add(takeFrames, verdict.missed, true);
+        takeFrames += verdict.missed;
+        owe(verdict.missed);
     }
-    if (verdict.found < 1 || held.take != counted.take) return;
+    if (verdict.found < 1 || held.take != counted.take) return begins;
     // Found after the buffers that followed it: its silence goes before the
     // first of them, which the file thread has held back meanwhile.
     counted.missed.add(held.takeFrame, verdict.found, true);
@@ -131,6 +131,7 @@ void BufferProcessor::countTake(const AudioControls& now, const LossClock::Verdi
     lossesChanged = true;
     const std::int64_t silence = std::min(verdict.found, silenceCap);
     if (!blocks.tryAddGap(held.at, static_cast<std::uint32_t>(silence))) owe(silence);
+    return begins;
 }
 
 void BufferProcessor::owe(std::int64_t frames) {

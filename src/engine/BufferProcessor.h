@@ -68,7 +68,8 @@ private:
     void processChunk(const float* const* buffers, int n, std::int64_t offset,
                       std::int64_t bufferFrames, int frames);
     // While recording: a new take's counts, and what the loss clock found.
-    void countTake(const AudioControls& now, const LossClock::Verdict& verdict);
+    // True for the take's first buffer.
+    bool countTake(const AudioControls& now, const LossClock::Verdict& verdict);
     void owe(std::int64_t frames);
 
     BlockQueue& blocks;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 // What a take lost, as the audio thread counts it. Positions are frames of
@@ -15,8 +16,8 @@ struct Dropouts {
         void add(std::int64_t at, std::int64_t lost, bool separate) {
             if (separate || count == 0) {
                 ++count;
-                lastAt = at;
-                if (firstAt < 0) firstAt = at;
+                lastAt = std::max(lastAt, at);  // a loss found late may have begun earlier
+                if (firstAt < 0 || at < firstAt) firstAt = at;
             }
             frames += lost;
         }

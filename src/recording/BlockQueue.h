@@ -45,6 +45,8 @@ public:
     void endRead() { ring->endRead(); }
     // Where the blocks that must wait begin.
     std::uint64_t heldFrom() const { return held.load(std::memory_order_acquire); }
+    // Any thread: whether blocks wait for a loss to be decided.
+    bool holding() const { return heldFrom() != kNone; }
     // The silence of every gap noted before or at `position`.
     std::uint64_t takeGapsUpTo(std::uint64_t position) {
         std::uint64_t frames = 0;

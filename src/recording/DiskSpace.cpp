@@ -33,17 +33,16 @@ DiskSpace::~DiskSpace() {
     ended ? thread.join() : thread.detach();
 }
 
-void DiskSpace::watch(const QString& folder) {
+void DiskSpace::watch(const QString& folder, std::optional<std::uint64_t> known) {
     // Only words here: looking at the folder itself may hang as statvfs does.
     const std::string wanted =
         QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(folder))).toStdString();
     {
         std::lock_guard guard(state->lock);
         if (wanted == state->path) return;
-        // The last figure stands until this folder is read: most often the
-        // same volume (a take folder under the root), and a take must not
-        // start on a full disk in between.
+        // Another folder may be on another volume: the last figure is not its.
         state->path = wanted;
+        state->free = known;
     }
     state->wake.notify_all();
 }

@@ -32,8 +32,10 @@ public:
     DiskSpace& operator=(const DiskSpace&) = delete;
 
     // Main thread: the folder to watch; while it does not exist yet, its
-    // nearest existing parent (looked up on the disk thread).
-    void watch(const QString& folder);
+    // nearest existing parent (looked up on the disk thread). Until it is
+    // read, its free space is `known` (what the caller just read of it), or
+    // not known.
+    void watch(const QString& folder, std::optional<std::uint64_t> known = std::nullopt);
 
     struct Reading {
         bool answering = true;              // false: a read has hung for over a second

@@ -157,7 +157,7 @@ std::optional<QString> TakeRecorder::makeTakeFolder(const QString& day, Clock::W
 
 Status TakeRecorder::stop(const QString& root, const Status& saying) {
     std::vector<FileFailure> failures;
-    files.sync([&] { failures = files.files().closeAll(); });
+    files.sync([&] { failures = closeSet(); });
     count(failures);
     // Every file exact: the marker goes. A file that failed may not be.
     if (mark && failedFiles > 0) mark->keep();
@@ -181,7 +181,7 @@ Status TakeRecorder::roll(const std::vector<TakeInput>& inputs, int rate) {
     Opened opened;
     // One step on the file thread: each buffer goes wholly to one set.
     files.sync([&] {
-        closed = files.files().closeAll();
+        closed = closeSet();
         opened = openSet(now, inputs, rate);
     });
     setStart = now;
@@ -210,6 +210,14 @@ Status TakeRecorder::endAfter(const std::vector<FileFailure>& failures, const QS
     stop(root);
     return failureStatus(failures).then(
         QString(), Status::failed(QStringLiteral(" — recording stopped; saved to ") + takeFolder));
+}
+
+std::vector<FileFailure> TakeRecorder::closeSet() {
+    // File thread: those that failed while written, then those that failed to close.
+    TakeFiles& take = files.files();
+    std::vector<FileFailure> failures = take.takeFailures(), closed = take.closeAll();
+    failures.insert(failures.end(), closed.begin(), closed.end());
+    return failures;
 }
 
 void TakeRecorder::settle() {

@@ -87,6 +87,7 @@ private:
         std::uint64_t set = 0;
     };
     Opened openSet(Clock::Instant at, const std::vector<TakeInput>& inputs, int rate);
+    std::vector<FileFailure> closeSet();
     // A new take folder in `day`: its path, or the reason there is none.
     std::optional<QString> makeTakeFolder(const QString& day, Clock::WallTime now, Status& why);
     Status endAfter(const std::vector<FileFailure>& failures, const QString& root);

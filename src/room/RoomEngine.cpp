@@ -349,17 +349,19 @@ void RoomEngine::startTake(const std::optional<QString>& dayFolder) {
     if (!running_ || recording_) return;
     resumeIn.reset();  // whoever starts a take, a cut-off one is not taken up after it
     const double reserve = reserveFor(takeBytesPerSecond());
-    const Status status = recorder.start(rootPath_, dayFolder, armedInputs(), hwRate_,
-                                         [this, reserve](const QString& folder) {
-                                             const auto free = freeSpace(folder.toStdString());
-                                             return !free || static_cast<double>(*free) >= reserve;
-                                         });
+    std::optional<std::uint64_t> free;  // of the volume the take goes to
+    const Status status =
+        recorder.start(rootPath_, dayFolder, armedInputs(), hwRate_, [&](const QString& folder) {
+            free = freeSpace(folder.toStdString());
+            return !free || static_cast<double>(*free) >= reserve;
+        });
     assign(recordingFolder_, recorder.folder());
     assign(folderName_, QDir(recorder.folder()).dirName());
     if (!recorder.recording()) {
         setStatus(status);
         return;
     }
+    disk->watch(recordingFolder_, free);  // not the root's figure: it may be another volume
     controls.recording = true;
     losses.begin(++controls.take, session.xruns());
     publishControls();
@@ -468,5 +470,6 @@ void RoomEngine::tick() {
     if (losses.update(processor.dropouts(), recorder.blocks().fill(), hwRate_, session.xruns())) {
         setStatus(statusBase);
     }
-    if (recorder.rollDue(hwRate_)) rollFiles();
+    // Not while a loss is being decided: its silence belongs to the set it happened in.
+    if (recorder.rollDue(hwRate_) && !recorder.blocks().holding()) rollFiles();
 }
