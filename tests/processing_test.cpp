@@ -175,6 +175,8 @@ TEST(RingBuffer, NeverLagsTheHeadphonesStartWithTheNewestResamplingAndEveryWrap)
     feed.push(V{1, 2});
     feed.push(V{3, 4});
     EXPECT_EQ(popped(feed, 4), (V{1, 2, 3, 4}));  // two pushes behind is still in time
+    for (float s = 1; s < 7; s += 2) feed.push(V{s, s + 1}, 6);  // pieces of one buffer
+    EXPECT_EQ(popped(feed, 6), (V{1, 2, 3, 4, 5, 6}));           // all of it, not the last piece
     feed.push(V{5, 6});
     feed.push(V{7, 8});
     // Headphones that start take the newest samples, on every channel.
