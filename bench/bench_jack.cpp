@@ -104,7 +104,7 @@ void BM_Tessaly(benchmark::State& state) {
     }
     state.counters["cpu_seconds"] = tessalyCpu;
     state.counters["server_xruns"] = watch.count.load();
-    state.counters["capture_xruns"] = static_cast<double>(engine.xruns());
+    state.counters["capture_xruns"] = static_cast<double>(engine.xrunNotices());
     state.counters["dropped_blocks"] = static_cast<double>(engine.droppedBlocks());
     QDir(engine.recordingFolder()).removeRecursively();
     engine.stopEngine();

@@ -68,7 +68,7 @@ void record(benchmark::State& state, double audioSeconds, bool realTime) {
                 std::this_thread::sleep_until(next);
             } else if (b % 500 == 499) {
                 // About 1.3 s of audio, far less than the ring holds: wait for the disk.
-                recorder.settle();
+                recorder.waitForFiles();
             }
         }
         controls.recording = false;

@@ -3,6 +3,7 @@
 
 #include "hardware/AudioDevices.h"
 #include "hardware/demo/DemoSystem.h"
+#include "room/Lifecycle.h"
 #include "support/RecordingFixture.h"
 
 static QString uids(const QList<AudioDev>& list) {
@@ -10,9 +11,9 @@ static QString uids(const QList<AudioDev>& list) {
                            [](const QString& all, const AudioDev& d) { return all + d.uid + " "; });
 }
 
-using Lifecycle = RecordingTest;
+using Interfaces = RecordingTest;
 
-TEST_F(Lifecycle, TheStoredChoicesTheCatalogueAndAPreferenceForAScarlett) {
+TEST_F(Interfaces, TheStoredChoicesTheCatalogueAndAPreferenceForAScarlett) {
     audio->list = {
         {1, "BlackHole 2ch", "uid-1", 2, 2},       {2, "ZOOM Audio", "uid-2", 2, 0},
         {3, "Multi-Output Device", "uid-3", 0, 2}, {4, "Built-in Input", "uid-4", 2, 0},
@@ -21,8 +22,8 @@ TEST_F(Lifecycle, TheStoredChoicesTheCatalogueAndAPreferenceForAScarlett) {
     EXPECT_EQ(uids(AudioDevices::outputs()), "uid-5 uid-6 ");
     EXPECT_EQ(AudioDevices::find("uid-1")->name, "BlackHole 2ch");  // found, though hidden
     audio->names[{6, 2}] = "Vocal Mic";
-    EXPECT_EQ(AudioDevices::inputNames(6, 3), (QStringList{"Input 1", "Vocal Mic", "Input 3"}));
-    EXPECT_EQ(AudioDevices::inputNames(6, -4), QStringList{"Input 1"});
+    EXPECT_EQ(AudioSystem::current().snapshot("uid-6")->inputNames,
+              (QStringList{"Input 1", "Vocal Mic", "Input 3", "Input 4"}));
     Settings().clear();
     {
         const RoomEngine fresh(clock);  // the defaults, read and never written
@@ -52,21 +53,29 @@ TEST_F(Lifecycle, TheStoredChoicesTheCatalogueAndAPreferenceForAScarlett) {
     EXPECT_EQ(Settings().inputUID(), "unplugged");  // automatic choices are not stored
 }
 
-TEST_F(Lifecycle, StatusTextsForEveryKindOfStart) {
+// Every kind of start says what it is; a change of the running interface's
+// input count restarts it.
+TEST_F(Interfaces, StatusTextsForEveryKindOfStart) {
     static QStringList log;  // the program's log lines (qInfo and friends)
     qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext&, const QString& line) { log << line; });
     engine.startEngine();
     EXPECT_EQ(engine.status(), "No audio interface found — plug in the Scarlett");
-    // As it runs: an interface looked for every 2 s, the free space read once a second.
+    // As it runs: the free space read once a second.
     std::atomic<int> reads = 0;
     DiskSpace disk(Clock::system(), [&](auto&) { return ++reads, std::optional<std::uint64_t>(); });
     disk.watch(root.path());
     audio->list = {{1, "Scarlett 18i20", "uid-1", 18, 20}, {2, "Dead Box", "uid-2", 0, 2}};
     runFor(1.8);
-    EXPECT_FALSE(engine.running());
-    EXPECT_TRUE(waitFor([&] { return engine.running(); }, 50));
     EXPECT_NEAR(reads, 3, 1);
+    clock.advance(2.0);
+    engine.tick();  // looked for again, and there
+    EXPECT_TRUE(engine.running());
+    clock.advance(2.0);
+    audio->list[0].inputs = 10;
+    audio->change(AudioChange::configuration);
+    EXPECT_TRUE(waitFor([&] { return engine.channels().size() == 10; }));
+    audio->list[0].inputs = 18;
     log.clear();
     plug(audio->list);
     EXPECT_EQ(engine.status(), "Scarlett 18i20 — 18 inputs at 48 kHz · headphones: Scarlett 18i20");
@@ -101,25 +110,136 @@ TEST_F(Lifecycle, StatusTextsForEveryKindOfStart) {
     qInstallMessageHandler(nullptr);
 }
 
-// Within 1.5 s of a start a change is ignored; later it restarts the engine
-// and the take goes on as a new one. Unplugged mid-take: every file closed
-// exact; plugged back, the take goes on as the next one in its day folder
-// once audio arrives. A loss is never ignored, not even just after a start;
-// a stop asked meanwhile ends the take for good; a capture silent for 2 s is
-// a loss too.
-TEST_F(Lifecycle, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
+// The life of capture and take, event by event on one clock.
+TEST(Lifecycle, EveryTransition) {
+    using S = Lifecycle::State;
+    using D = Lifecycle::Do;
+    using C = DeviceSession::Change;
+    enum Event { start, fail, stop, take, end, cancel, same, differs, gone, tick, audio };
+    struct Row {
+        double at;
+        Event event;
+        S state;
+        D step = D::nothing;
+    };
+    const Row rows[] = {
+        {0.0, fail, S::waiting},                     // nothing there at start-up
+        {1.9, tick, S::waiting},                     // looked for again after 2 s
+        {2.0, tick, S::waiting, D::look},            //
+        {2.5, same, S::waiting},                     // a change while waiting is looked at
+        {3.4, tick, S::waiting},                     // once changes are over for a second
+        {3.5, tick, S::waiting, D::look},            //
+        {3.5, start, S::running},                    //
+        {5.0, differs, S::running},                  // within 1.5 s of the start: later
+        {6.5, audio, S::running},                    //
+        {6.6, tick, S::running, D::judge},           // looked at again
+        {6.6, same, S::running},                     //
+        {9.0, tick, S::running},                     // no take: silence loses nothing
+        {9.0, take, S::recording},                   //
+        {10.0, differs, S::restarting, D::restart},  // the take goes on as a new one
+        {10.0, start, S::running, D::carryOn},       //
+        {10.0, take, S::recording},                  //
+        {10.1, gone, S::lost, D::lose},              // a loss is never put off
+        {10.1, end, S::lost},                        // its files closed: the take waits to go on
+        {11.0, same, S::lost},                       //
+        {12.0, tick, S::lost, D::look},              //
+        {12.0, start, S::steadying},                 // back: audio must be steady first
+        {12.2, audio, S::steadying},                 //
+        {12.8, tick, S::steadying},                  // a gap of 0.6 s
+        {12.9, audio, S::steadying},                 // steady from here
+        {13.3, audio, S::steadying},                 //
+        {13.7, audio, S::steadying},                 //
+        {13.9, audio, S::running, D::resume},        //
+        {13.9, take, S::recording},                  //
+        {15.8, tick, S::recording},                  //
+        {15.9, tick, S::lost, D::lose},              // silent for 2 s: lost, told or not
+        {16.0, cancel, S::waiting},                  // the user's stop: it stays ended
+        {17.9, tick, S::waiting, D::look},           //
+        {17.9, start, S::running},                   //
+        {17.9, take, S::recording},                  //
+        {18.0, gone, S::lost, D::lose},              //
+        {18.0, fail, S::lost},                       //
+        {20.0, tick, S::lost, D::look},              //
+        {20.0, start, S::steadying},                 //
+        {21.0, take, S::recording},                  // the user's own take ends the wait
+        {21.0, end, S::running},                     //
+        {22.0, audio, S::running},                   // nothing else goes on
+        {23.0, audio, S::running},                   //
+        {23.0, take, S::recording},                  //
+        {23.0, gone, S::lost, D::lose},              //
+        {25.0, tick, S::lost, D::look},              //
+        {25.0, start, S::steadying},                 //
+        {27.0, differs, S::lost, D::restart},        // the wait goes on through a restart
+        {27.0, start, S::steadying},                 //
+        {27.0, cancel, S::running},                  // a choice of device, a refresh
+        {27.0, stop, S::stopped},                    //
+        {40.0, tick, S::stopped},                    // nothing is looked for
+        {40.0, same, S::stopped},                    //
+    };
+    Lifecycle life;
+    std::uint64_t buffers = 0;
+    for (const Row& row : rows) {
+        const auto at = Clock::SteadyTime(std::chrono::milliseconds(std::lround(row.at * 1000)));
+        Lifecycle::Step step;
+        switch (row.event) {
+            case start:
+                step = life.started(at, buffers);
+                break;
+            case fail:
+                life.failed(at);
+                break;
+            case stop:
+                life.stopped();
+                break;
+            case take:
+                life.takeStarted("Day");
+                break;
+            case end:
+                life.takeEnded();
+                break;
+            case cancel:
+                life.cancelResume();
+                break;
+            case same:
+                step = life.changed(at, C::same);
+                break;
+            case differs:
+                step = life.changed(at, C::differs);
+                break;
+            case gone:
+                step = life.changed(at, C::gone);
+                break;
+            case audio:
+                ++buffers;
+                [[fallthrough]];
+            case tick:
+                step = life.tick(at, buffers);
+                break;
+        }
+        EXPECT_EQ(life.state(), row.state) << "at " << row.at;
+        EXPECT_EQ(step.what, row.step) << "at " << row.at;
+        const bool goesOn = step.what == D::resume || step.what == D::carryOn;
+        EXPECT_EQ(step.folder, goesOn ? "Day" : "") << "at " << row.at;
+    }
+}
+
+// Unplugged mid-take: every file closed exact; plugged back, the take goes
+// on as the next one in its day folder once audio is steady, and not while
+// the interface flaps. A change after the guard goes on as a new take; the
+// user's refresh ends a wait.
+TEST_F(Interfaces, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
     auto* demo = new DemoSystem({4, 2, 96000, false, "Box"});
     AudioSystem::install(std::unique_ptr<DemoSystem>(demo));
-    engine.setRetryInterval(std::chrono::milliseconds(10));
+    auto play = [&](double seconds, bool sound = true) {  // ticks, with audio or none
+        for (double t = 0; t < seconds; t += 0.05, clock.advance(0.05), engine.tick()) {
+            if (sound) demo->step(1);
+        }
+    };
     engine.refreshDevices();
     engine.startEngine();
     const QString chosen = root.path() + "/Chosen";
     engine.record("Chosen");  // a day folder under the root, by name
-    clock.advance(1.4);
-    demo->changeRate(48000);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(engine.hwRate(), 96000);
-    clock.advance(2.0);
+    play(2.0);
     demo->changeRate(48000);
     ASSERT_TRUE(waitFor([&] { return engine.hwRate() == 48000; }));
     EXPECT_EQ(engine.recordingFolder(), chosen + "/Recording 2 - 2.15 PM");
@@ -128,44 +248,42 @@ TEST_F(Lifecycle, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
     engine.selectInput("uid-9");  // during a take: changes nothing, not even the store
     EXPECT_EQ(engine.inputUID(), DemoSystem::uid());
     EXPECT_FALSE(Settings().keys().contains("inputUID"));
-    clock.advance(2.0);
-    demo->changeRate(48000);  // nothing changed: nothing happens
-    QCoreApplication::processEvents();
-    EXPECT_EQ(engine.folderName(), "Recording 2 - 2.15 PM");
-    demo->step(50);
+    play(1.0);
     demo->unplug();
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
     EXPECT_EQ(engine.status(), "Audio interface disconnected");
     expectExactHeaders(engine.recordingFolder().toStdString());
     demo->plugIn();
-    ASSERT_TRUE(waitFor([&] { return engine.running(); }));
-    engine.tick();
-    EXPECT_FALSE(engine.recording());  // nothing came yet
-    demo->step(1);
-    engine.tick();
+    for (int flap = 0; flap < 3; ++flap) {  // half a second of audio, then two of none
+        play(2.0, false);
+        ASSERT_TRUE(engine.running());
+        EXPECT_EQ(engine.status(),
+                  "Box — 4 inputs at 48 kHz · headphones: Box · recording goes on after a "
+                  "second of steady audio");
+        play(0.5);
+        play(2.1, false);
+        EXPECT_FALSE(engine.recording() || engine.running());
+    }
+    play(2.0, false);
+    play(1.1);
     EXPECT_EQ(engine.recordingFolder(), chosen + "/Recording 3 - 2.15 PM");
     EXPECT_EQ(engine.status(),
               "Box — 4 inputs at 48 kHz · headphones: Box · recording resumed "
               "after the interface came back");
     demo->unplug();
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
-    engine.stopRecording();
+    engine.refreshDevices();
     demo->plugIn();
-    ASSERT_TRUE(waitFor([&] { return engine.running(); }));
-    demo->step(1);
-    engine.tick();
-    EXPECT_FALSE(engine.recording());
-    engine.record();
-    clock.advance(2.0);
-    engine.tick();
-    EXPECT_EQ(engine.status(), "Audio interface disconnected");
+    play(2.0, false);
+    play(2.0);
+    EXPECT_TRUE(engine.running() && !engine.recording());
     AudioSystem::install(nullptr);
 }
 
 // The tone replaces the headphone feed for the rate times the seconds,
 // truncated: at 44.1 kHz 0.7 s falls just short of 30870 frames in binary
 // floating point. Asked again, it starts again; it never reaches the mix.
-TEST_F(Lifecycle, TheToneIsTruncatedRestartsAndOnlyAPositiveLengthPlays) {
+TEST_F(Interfaces, TheToneIsTruncatedRestartsAndOnlyAPositiveLengthPlays) {
     open({"In 1"}, "dev", 44100);
     std::vector<float> level(441, 0.1f);  // a steady input, in the headphones but for the tone
     const float* buffers[] = {level.data()};
@@ -205,7 +323,8 @@ TEST_F(Lifecycle, TheToneIsTruncatedRestartsAndOnlyAPositiveLengthPlays) {
 TEST(DemoCapture, SwappingTheCallbackAndStoppingWhileAudioRuns) {
     AudioSystem::install(std::make_unique<DemoSystem>());
     InputCapture capture;
-    ASSERT_FALSE(capture.start(DemoSystem::deviceId));
+    const DeviceSnapshot demoBox = *AudioSystem::current().snapshot(DemoSystem::uid());
+    ASSERT_FALSE(capture.start(demoBox));
     std::atomic<int> calls[2] = {0, 0};
     for (int round = 0; round < 40; ++round) {
         const int mine = round % 2;
@@ -226,7 +345,7 @@ TEST(DemoCapture, SwappingTheCallbackAndStoppingWhileAudioRuns) {
     for (int round = 0; round < 30; ++round) {
         auto* seen = new std::atomic<int>(0);
         CaptureError error;
-        auto in = demo.openCapture(DemoSystem::deviceId, count, seen, error);
+        auto in = demo.openCapture(demoBox, count, seen, error);
         auto out = demo.openPlayback(nullptr, 2, count, seen);
         std::this_thread::sleep_for(std::chrono::milliseconds(round % 4));
         if (round % 2) in.reset();

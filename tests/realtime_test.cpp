@@ -155,8 +155,9 @@ protected:
         CaptureError error;
         buffers = 0;
         taken();
-        auto stream = AudioSystem::current().openCapture(AudioDevices::inputs()[0].id, locking,
-                                                         nullptr, error);
+        auto stream = AudioSystem::current().openCapture(
+            *AudioSystem::current().snapshot(AudioDevices::inputs()[0].uid), locking, nullptr,
+            error);
         ASSERT_TRUE(stream && waitFor([&] { return buffers > 3; }));
         stream.reset();
         EXPECT_GE(taken(), 3 * buffers);  // a lock, an allocation and a free in each

@@ -223,7 +223,7 @@ TEST(TakeSets, TwoRecordersNeverShareAFolderOrAFileAndASetRollsOverBeforeAFileOu
         feeds.emplace_back([p](auto b, auto n, auto f) { p->process(b, n, f); }, 2).buffers(20);
         QDir(day + "/Recording 1 - 2.15 PM").removeRecursively();
     }
-    recorders[1]->settle();
+    recorders[1]->waitForFiles();
     EXPECT_TRUE(recorders[1]->roll(inputs, 48000).empty());
     feeds[1].buffers(10);
     for (auto& r : recorders) EXPECT_EQ(r->stop(root.path()).text, "Saved to " + r->folder());
@@ -254,7 +254,7 @@ TEST(TakeSets, TwoRecordersNeverShareAFolderOrAFileAndASetRollsOverBeforeAFileOu
     Feed feed([&](auto b, auto n, auto f) { processor.process(b, n, f); }, 1);
     for (int s = 0; s < 40; ++s, clock.advance(1.0)) {
         feed.buffers(48000 / 256 + 1);
-        recorder.settle();
+        recorder.waitForFiles();
         EXPECT_TRUE(!recorder.rollDue(48000) || recorder.roll(one, 48000).empty());
     }
     recorder.stop(root.path());

@@ -56,6 +56,14 @@ void Settings::setLabels(const QString& inputUID, const QByteArray& json) {
     }
     store->setValue(labelsKey(inputUID), json);
 }
+void Settings::moveDevice(const QString& from, const QString& to) {
+    if (const QByteArray moved = labels(from); !moved.isEmpty()) {
+        if (labels(to).isEmpty()) setLabels(to, moved);
+        setLabels(from, {});
+    }
+    if (inputUID() == from) setInputUID(to);
+    if (outputUID() == from) setOutputUID(to);
+}
 QString Settings::server() const {
     return store->value(kServer, QStringLiteral("127.0.0.1:4777")).toString();
 }

@@ -30,6 +30,9 @@ public:
     // document removes it).
     QByteArray labels(const QString& inputUID) const;
     void setLabels(const QString& inputUID, const QByteArray& json);
+    // A device known as `from` is `to` now: the choices of it follow, and so
+    // do its labels, unless `to` has its own.
+    void moveDevice(const QString& from, const QString& to);
     // host:port of the Control Room; "127.0.0.1:4777" when absent.
     QString server() const;
     void setServer(const QString& address);

@@ -13,8 +13,8 @@ struct Status {
     static Status failed(const QString& text) { return {text, true}; }
 
     // This status with `more` after it; a failure if either is one.
-    Status then(const QString& separator, const Status& more) const {
-        return {text + separator + more.text, failure || more.failure};
+    Status operator+(const Status& more) const {
+        return {text + more.text, failure || more.failure};
     }
     bool empty() const { return text.isEmpty(); }
     bool operator==(const Status&) const = default;

@@ -16,9 +16,9 @@ constexpr std::array<const char*, 15> kVirtualWords = {
     "continuity",  "zoom",     "teams",        "screen record", "stacked",
 };
 
-QList<AudioDev> keep(bool (*wanted)(const AudioDev&)) {
+QList<AudioDev> keep(const QList<AudioDev>& devices, bool (*wanted)(const AudioDev&)) {
     QList<AudioDev> out;
-    for (const AudioDev& d : all()) {
+    for (const AudioDev& d : devices) {
         if (wanted(d) && isReal(d.name)) out.append(d);
     }
     return out;
@@ -30,12 +30,12 @@ QList<AudioDev> all() {
     return AudioSystem::current().devices();
 }
 
-QList<AudioDev> inputs() {
-    return keep([](const AudioDev& d) { return d.inputs >= 1; });
+QList<AudioDev> inputs(const QList<AudioDev>& devices) {
+    return keep(devices, [](const AudioDev& d) { return d.inputs >= 1; });
 }
 
-QList<AudioDev> outputs() {
-    return keep([](const AudioDev& d) { return d.outputs >= 1; });
+QList<AudioDev> outputs(const QList<AudioDev>& devices) {
+    return keep(devices, [](const AudioDev& d) { return d.outputs >= 1; });
 }
 
 bool isReal(const QString& name) {
@@ -55,20 +55,6 @@ std::optional<AudioDev> find(const QString& uid) {
 
 double sampleRate(std::uint32_t id) {
     return AudioSystem::current().nominalRate(id);
-}
-
-bool setSampleRate(std::uint32_t id, double rate) {
-    return AudioSystem::current().setNominalRate(id, rate);
-}
-
-QStringList inputNames(std::uint32_t id, std::int64_t count) {
-    QStringList names;
-    const std::int64_t n = std::max<std::int64_t>(count, 1);
-    for (std::int64_t c = 1; c <= n; ++c) {
-        QString name = AudioSystem::current().inputName(id, static_cast<int>(c));
-        names.append(name.isEmpty() ? QStringLiteral("Input %1").arg(c) : name);
-    }
-    return names;
 }
 
 }  // namespace AudioDevices

@@ -1,5 +1,7 @@
 #include "hardware/AudioSystem.h"
 
+#include <algorithm>
+
 #include "hardware/ChangeDispatcher.h"
 #include "hardware/jack/JackSystem.h"
 
@@ -20,6 +22,21 @@ void AudioSystem::onChange(std::function<void(AudioChange)> handler) {
 
 void AudioSystem::notify(AudioChange change) {
     dispatcher->post(change);
+}
+
+QString AudioSystem::inputName(std::uint32_t, int) {
+    return {};
+}
+
+std::optional<DeviceSnapshot> AudioSystem::snapshot(const QString& uid) {
+    for (const AudioDev& d : devices()) {
+        if (d.uid != uid) continue;
+        DeviceSnapshot s{d, nominalRate(d.id), {}, {}};
+        for (int c = 1; c <= std::max<std::int64_t>(d.inputs, 1); ++c)
+            s.inputNames.append(inputLabel(inputName(d.id, c), c));
+        return s;
+    }
+    return std::nullopt;
 }
 
 AudioSystem& AudioSystem::current() {

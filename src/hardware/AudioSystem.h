@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "base/BufferClock.h"
 #include "hardware/AudioDev.h"
@@ -36,8 +39,10 @@ public:
     virtual double rate() const = 0;
     // The frames of one buffer, as the backend delivers them now.
     virtual int bufferFrames() const { return 1024; }
-    // Any thread: buffers the backend lost before they reached us.
-    virtual std::uint64_t xruns() const { return 0; }
+    // Any thread: how many times the backend said it lost buffers before
+    // they reached us (notices: one may stand for several buffers, or for
+    // another program's trouble).
+    virtual std::uint64_t xrunNotices() const { return 0; }
     // Main thread: false once the server under it went away; it never
     // delivers again.
     virtual bool alive() const { return true; }
@@ -77,15 +82,15 @@ public:
     virtual QList<AudioDev> devices() = 0;
     // A device's nominal rate in Hz; 0.0 when unknown.
     virtual double nominalRate(std::uint32_t id) = 0;
-    // Asks for another nominal rate; true when the device ends up at it.
-    virtual bool setNominalRate(std::uint32_t id, double rate) = 0;
-    // The name the device gives input `channel` (1-based); empty when none.
-    virtual QString inputName(std::uint32_t id, int channel) = 0;
+    // The device `uid` as it stands now; nothing when it is not there. Built
+    // from the calls above unless a backend reads it in one go.
+    virtual std::optional<DeviceSnapshot> snapshot(const QString& uid);
 
     // Starts capturing every input of `device`; `render` is then called on the
     // audio thread for every buffer. Returns nothing and sets `error` on failure.
-    virtual std::unique_ptr<CaptureStream> openCapture(std::uint32_t device, RenderFn render,
-                                                       void* user, CaptureError& error) = 0;
+    virtual std::unique_ptr<CaptureStream> openCapture(const DeviceSnapshot& device,
+                                                       RenderFn render, void* user,
+                                                       CaptureError& error) = 0;
     // The channel count and rate the output has when no device is chosen.
     virtual std::pair<int, double> defaultOutput() = 0;
     // Starts `channels` output channels on `device` (or the default output),
@@ -95,6 +100,15 @@ public:
 
     // Main thread: `handler` hears of every change from now on (none to stop).
     void onChange(std::function<void(AudioChange)> handler);
+    // Main thread: devices found since the last call to be known before
+    // under another uid (jackd2's "system", now its card), as (old, new).
+    // Whoever keeps settings moves them: a device query never writes them.
+    std::vector<std::pair<QString, QString>> takeRenames() { return std::exchange(renames, {}); }
+
+    // How input `channel` is shown: its `own` name, else "Input N".
+    static QString inputLabel(const QString& own, int channel) {
+        return own.isEmpty() ? QStringLiteral("Input %1").arg(channel) : own;
+    }
 
     // The backend the program runs on.
     static AudioSystem& current();
@@ -104,7 +118,12 @@ protected:
     // Any thread, even a signal-like backend callback: reaches the handler on
     // the main thread. Only writes to a pipe.
     void notify(AudioChange change);
+    // Main thread: a device was known as `from` and is `to` now.
+    void renamed(const QString& from, const QString& to) { renames.emplace_back(from, to); }
+    // The name the device gives input `channel` (1-based); empty when none.
+    virtual QString inputName(std::uint32_t id, int channel);
 
 private:
+    std::vector<std::pair<QString, QString>> renames;
     std::unique_ptr<ChangeDispatcher> dispatcher;
 };

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr double kChangeGuard = 1.5;  // seconds after a start in which changes are ignored
 const QString kPreferred = QStringLiteral("scarlett");
 
 int roundedRate(double hz) {
@@ -43,15 +42,14 @@ QString rateWithFraction(double hz) {
 
 }  // namespace
 
-DeviceSession::DeviceSession(const Clock& c) : clock(c) {}
-
 DeviceSession::~DeviceSession() {
     stop();
     stopListening();
 }
 
-DeviceSession::Devices DeviceSession::list(const QString& inputUID, const QString& outputUID) {
-    Devices d{AudioDevices::inputs(), AudioDevices::outputs(), inputUID, outputUID};
+DeviceSession::Devices DeviceSession::list(const QList<AudioDev>& all, const QString& inputUID,
+                                           const QString& outputUID) {
+    Devices d{all, AudioDevices::inputs(all), AudioDevices::outputs(all), inputUID, outputUID};
     if (!withUID(d.inputs, d.inputUID)) {
         const AudioDev* pick = firstNamed(d.inputs, kPreferred);
         if (!pick && !d.inputs.isEmpty()) pick = &d.inputs.front();
@@ -69,23 +67,26 @@ DeviceSession::Devices DeviceSession::list(const QString& inputUID, const QStrin
 std::optional<DeviceSession::Input> DeviceSession::open(const QString& inputUID,
                                                         const QString& outputUID, Status& failure) {
     stop();
-    const std::optional<AudioDev> device = AudioDevices::find(inputUID);
+    const std::optional<DeviceSnapshot> device = AudioSystem::current().snapshot(inputUID);
     if (!device) {
         failure = noInterface();
         return std::nullopt;
     }
     Input in;
-    in.device = *device;
-    in.headphones = AudioDevices::find(outputUID);
-    if (const auto error = capture.start(device->id)) {
-        failure = Status::failed(QStringLiteral("Could not open ") + device->name +
+    in.device = device->device;
+    in.headphones =
+        outputUID == inputUID ? std::optional(device->device) : AudioDevices::find(outputUID);
+    if (const auto error = capture.start(*device)) {
+        failure = Status::failed(QStringLiteral("Could not open ") + in.device.name +
                                  QStringLiteral(": ") + error->description());
         return std::nullopt;
     }
     in.channels = static_cast<int>(capture.channels());
     in.rate = roundedRate(capture.rate());
     in.bufferFrames = capture.bufferFrames();
-    in.names = AudioDevices::inputNames(device->id, in.channels);
+    in.names = device->inputNames.mid(0, std::max(in.channels, 1));
+    for (int c = static_cast<int>(in.names.size()) + 1; c <= in.channels; ++c)
+        in.names.append(AudioSystem::inputLabel({}, c));
     return in;
 }
 
@@ -129,7 +130,6 @@ Status DeviceSession::startHeadphones(const std::optional<AudioDev>& device, con
     PlaybackResult opened = AudioSystem::current().openPlayback(device ? &*device : nullptr,
                                                                 format.channels, pull, user);
     headphones = std::move(opened.stream);
-    startedAt = clock.ticks();
     Status failures;
     if (!opened.deviceError.isEmpty()) {
         failures = Status::failed(QStringLiteral("Could not open headphones ") + device->name +
@@ -138,7 +138,8 @@ Status DeviceSession::startHeadphones(const std::optional<AudioDev>& device, con
     if (!headphones) {
         const Status failed =
             Status::failed(QStringLiteral("Headphone output failed: ") + opened.startError);
-        failures = failures.empty() ? failed : failures.then(QStringLiteral(" · "), failed);
+        failures =
+            failures.empty() ? failed : failures + Status::ok(QStringLiteral(" · ")) + failed;
     }
     return failures;
 }
@@ -153,17 +154,11 @@ DeviceSession::Change DeviceSession::judge(const QString& inputUID, int rate, in
     // A loss is never ignored: nothing would tell us of it again.
     // An interface whose inputs went (PipeWire keeps a card's outputs when
     // its source node goes) is gone as an input.
-    const std::optional<AudioDev> input = AudioDevices::find(inputUID);
-    if (!input || input->inputs < 1 || !capture.alive()) return Change::gone;
+    const std::optional<DeviceSnapshot> input = AudioSystem::current().snapshot(inputUID);
+    if (!input || input->device.inputs < 1 || !capture.alive()) return Change::gone;
     const bool headphonesDown = headphones && !headphones->running();
-    if (roundedRate(AudioDevices::sampleRate(input->id)) == rate && input->inputs == channels &&
-        !headphonesDown) {
-        return Change::none;
-    }
-    // Just after a start, what differs may be the start itself settling, or
-    // ports still appearing one by one (PipeWire): looked at again later.
-    if (secondsBetween(startedAt, clock.ticks()) <= kChangeGuard) return Change::later;
-    return Change::restart;
+    const bool same = roundedRate(input->rate) == rate && input->device.inputs == channels;
+    return same && !headphonesDown ? Change::same : Change::differs;
 }
 
 Status DeviceSession::started(const Input& in) {

@@ -7,7 +7,6 @@
 #include <memory>
 #include <optional>
 
-#include "base/Clock.h"
 #include "base/Status.h"
 #include "hardware/AudioDev.h"
 #include "hardware/AudioSystem.h"
@@ -23,21 +22,24 @@
 // is heard too.
 class DeviceSession {
 public:
-    explicit DeviceSession(const Clock& clock);
+    DeviceSession() = default;
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
 
     struct Devices {
+        QList<AudioDev> all;  // every device of the reading, those not offered too
         QList<AudioDev> inputs;
         QList<AudioDev> outputs;
         QString inputUID;  // the choice, empty when there is nothing to choose
         QString outputUID;
     };
-    // The devices now, and the choice: the given ones while present, else the
-    // first whose name contains "scarlett" (any case), else the first; for
-    // the headphones, the chosen input's own interface before those.
-    static Devices list(const QString& inputUID, const QString& outputUID);
+    // The devices of one reading (AudioDevices::all()), and the choice: the
+    // given ones while present, else the first whose name contains
+    // "scarlett" (any case), else the first; for the headphones, the chosen
+    // input's own interface before those.
+    static Devices list(const QList<AudioDev>& all, const QString& inputUID,
+                        const QString& outputUID);
 
     struct Input {
         AudioDev device;
@@ -47,8 +49,9 @@ public:
         int bufferFrames = 0;
         QStringList names;
     };
-    // Stops, then opens the input `inputUID` (capture runs, no buffer is
-    // delivered yet). On failure, nothing and the status that says why.
+    // Stops, then opens the input `inputUID` as one reading of it shows it
+    // (capture runs, no buffer is delivered yet). On failure, nothing and the
+    // status that says why.
     std::optional<Input> open(const QString& inputUID, const QString& outputUID, Status& failure);
     // Delivers the captured buffers of `input` to `buffers` from now on, until stop().
     void run(const Input& input, InputCapture::BufferFn buffers);
@@ -69,15 +72,15 @@ public:
 
     void stop();
 
-    enum class Change { none, gone, later, restart };
-    // What a change reported by the hardware means: the input gone (or its
-    // server, under the capture), at any time; nothing when what runs still
-    // matches; a restart when the rate or input count changed, or the
-    // headphones went down; but within 1.5 s of a start, a look again later.
+    enum class Change { same, gone, differs };
+    // What a change reported by the hardware means, from one reading of the
+    // input: gone (or its server, under the capture); the same when what runs
+    // still matches; different when the rate or input count changed, or the
+    // headphones went down.
     Change judge(const QString& inputUID, int rate, int channels) const;
 
-    // Any thread: buffers the backend lost while capturing.
-    std::uint64_t xruns() const { return capture.xruns(); }
+    // Any thread: the backend's notices of buffers lost while capturing.
+    std::uint64_t xrunNotices() const { return capture.xrunNotices(); }
 
     static Status started(const Input& input);
     static Status noInterface();
@@ -85,9 +88,7 @@ public:
     static Status disconnected();
 
 private:
-    const Clock& clock;
     InputCapture capture;
     std::unique_ptr<PlaybackStream> headphones;
     bool listening = false;
-    Clock::SteadyTime startedAt{};  // the distant past until a start finishes
 };

@@ -7,14 +7,13 @@ InputCapture::~InputCapture() {
     delete onBuffer.exchange(nullptr);
 }
 
-std::optional<CaptureError> InputCapture::start(std::uint32_t device) {
+std::optional<CaptureError> InputCapture::start(const DeviceSnapshot& device) {
     stop();
     CaptureError error;
     stream = AudioSystem::current().openCapture(device, &InputCapture::render, this, error);
     if (!stream) return error;
     nch = stream->channels();
     hz = stream->rate();
-    dev = device;
     return std::nullopt;
 }
 
@@ -22,11 +21,10 @@ void InputCapture::stop() {
     stream.reset();
     nch = 0;
     hz = 0.0;
-    dev = 0;
 }
 
-std::uint64_t InputCapture::xruns() const {
-    return stream ? stream->xruns() : 0;
+std::uint64_t InputCapture::xrunNotices() const {
+    return stream ? stream->xrunNotices() : 0;
 }
 
 void InputCapture::setOnBuffer(BufferFn fn) {

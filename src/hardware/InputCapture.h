@@ -24,7 +24,7 @@ public:
     InputCapture& operator=(const InputCapture&) = delete;
 
     // Main thread: stops any capture, then captures `device`.
-    std::optional<CaptureError> start(std::uint32_t device);
+    std::optional<CaptureError> start(const DeviceSnapshot& device);
     // Main thread: after it returns no callback runs. Safe when idle.
     void stop();
 
@@ -36,9 +36,9 @@ public:
     std::int64_t channels() const { return nch; }
     double rate() const { return hz; }
     int bufferFrames() const { return stream ? stream->bufferFrames() : 0; }
-    std::uint32_t device() const { return dev; }
-    // Any thread: buffers the backend lost while capturing (0 when idle).
-    std::uint64_t xruns() const;
+    // Any thread: how many times the backend said it lost buffers while
+    // capturing (0 when idle). Notices, not buffers: one may cover several.
+    std::uint64_t xrunNotices() const;
     // Main thread: false when the capture's server went away under it.
     bool alive() const { return !stream || stream->alive(); }
 
@@ -49,6 +49,5 @@ private:
     std::unique_ptr<CaptureStream> stream;
     std::int64_t nch = 0;
     double hz = 0.0;
-    std::uint32_t dev = 0;
     CallbackSlot<BufferFn> onBuffer;  // owns what it holds
 };

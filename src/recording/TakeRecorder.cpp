@@ -163,16 +163,16 @@ Status TakeRecorder::stop(const QString& root, const Status& saying) {
     if (mark && failedFiles > 0) mark->keep();
     mark.reset();
     active = false;
-    Status saved = saying.then(QString(), Status::ok(takeFolder.isEmpty() ? root : takeFolder));
+    Status saved = saying + Status::ok(takeFolder.isEmpty() ? root : takeFolder);
     if (failedFiles > 0) {
-        saved = saved.then(
-            QString(),
-            Status::failed(
-                failedFiles == 1
-                    ? QStringLiteral(" · 1 file could not be written")
-                    : QStringLiteral(" · %1 files could not be written").arg(failedFiles)));
+        saved =
+            saved + Status::failed(
+                        failedFiles == 1
+                            ? QStringLiteral(" · 1 file could not be written")
+                            : QStringLiteral(" · %1 files could not be written").arg(failedFiles));
     }
-    return failures.empty() ? saved : saved.then(QStringLiteral(" — "), failureStatus(failures));
+    return failures.empty() ? saved
+                            : saved + Status::ok(QStringLiteral(" — ")) + failureStatus(failures);
 }
 
 Status TakeRecorder::roll(const std::vector<TakeInput>& inputs, int rate) {
@@ -208,8 +208,8 @@ Status TakeRecorder::filesFailed(const std::vector<FileFailure>& failures, bool 
 
 Status TakeRecorder::endAfter(const std::vector<FileFailure>& failures, const QString& root) {
     stop(root);
-    return failureStatus(failures).then(
-        QString(), Status::failed(QStringLiteral(" — recording stopped; saved to ") + takeFolder));
+    return failureStatus(failures) +
+           Status::failed(QStringLiteral(" — recording stopped; saved to ") + takeFolder);
 }
 
 std::vector<FileFailure> TakeRecorder::closeSet() {
@@ -220,7 +220,7 @@ std::vector<FileFailure> TakeRecorder::closeSet() {
     return failures;
 }
 
-void TakeRecorder::settle() {
+void TakeRecorder::waitForFiles() {
     files.sync([] {});
 }
 

@@ -78,7 +78,7 @@ public:
     // A smaller limit than the header's, to try the roll without 4 GiB files.
     void setMaxFileBytes(std::uint64_t bytes) { maxFileBytes = bytes; }
     // Waits until the file thread has written every block queued so far.
-    void settle();
+    void waitForFiles();
 
 private:
     struct Opened {

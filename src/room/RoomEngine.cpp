@@ -9,6 +9,7 @@
 #include "base/RemainingTime.h"
 #include "base/Settings.h"
 #include "hardware/AudioDevices.h"
+#include "hardware/AudioSystem.h"
 #include "hardware/Permission.h"
 #include "recording/FileNames.h"
 #include "recording/TakeRepair.h"
@@ -16,11 +17,6 @@
 namespace {
 
 constexpr int kTickMs = 50;
-constexpr int kRetryMs = 2000;
-constexpr int kRecheckMs = 1600;  // past the change guard that follows a start
-constexpr int kSettleMs = 1000;   // a device's ports appear one by one
-// A take that gets no buffer for this long has lost its interface, told or not.
-constexpr double kSilentCapture = 2.0;
 constexpr float kDecay = 0.85f;  // per 0.05 s tick: about 28 dB per second
 
 float decayed(float raw, float shown) {
@@ -48,20 +44,8 @@ RoomEngine::RoomEngine(const Clock& c, QObject* parent)
                        Qt::QueuedConnection);
                }),
       processor(recorder.blocks()),
-      session(c),
-      retry(new QTimer(this)),
-      recheck(new QTimer(this)),
-      settle(new QTimer(this)),
       disk(std::make_unique<DiskSpace>(c)),
       losses(c) {
-    retry->setInterval(kRetryMs);
-    connect(retry, &QTimer::timeout, this, &RoomEngine::lookForInterface);
-    settle->setSingleShot(true);
-    settle->setInterval(kSettleMs);
-    connect(settle, &QTimer::timeout, this, &RoomEngine::lookForInterface);
-    recheck->setSingleShot(true);
-    recheck->setInterval(kRecheckMs);
-    connect(recheck, &QTimer::timeout, this, &RoomEngine::deviceChanged);
     const Settings settings;
     inputUID_ = settings.inputUID();
     outputUID_ = settings.outputUID();
@@ -74,7 +58,7 @@ RoomEngine::~RoomEngine() {
 }
 
 void RoomEngine::setRetryInterval(std::chrono::milliseconds interval) {
-    retry->setInterval(interval);
+    life.retryInterval = interval;
 }
 
 void RoomEngine::setFreeSpace(DiskSpace::Source source, std::chrono::milliseconds interval) {
@@ -83,12 +67,19 @@ void RoomEngine::setFreeSpace(DiskSpace::Source source, std::chrono::millisecond
 }
 
 void RoomEngine::setStatus(const Status& status) {
-    statusBase = status;
-    assign(status_, status.then(QString(), losses.note()).then(QString(), Status::ok(diskWarning)));
+    line.base = status;
+    line.note = {};
+    showStatus();
 }
 
-void RoomEngine::addToStatus(const QString& words) {
-    setStatus(statusBase.then(QString(), Status::ok(words)));
+void RoomEngine::addNote(const QString& words) {
+    line.note = Status::ok(words);
+    showStatus();
+}
+
+void RoomEngine::showStatus() {
+    line.losses = losses.note();
+    assign(status_, line.whole());
 }
 
 double RoomEngine::takeBytesPerSecond() const {
@@ -116,19 +107,16 @@ void RoomEngine::watchDisk() {
     if (left != remaining_) assign(remaining_, left);
     if (recording_ && belowReserve(now, perSecond)) {
         // Before the disk is full: every file closed exact, nothing cut off mid-write.
-        endTakeState();
-        setStatus(recorder.stop(
-            rootPath_,
-            Status::failed(QStringLiteral("Recording stopped: the disk is full — saved to "))));
+        endTake(Status::failed(QStringLiteral("Recording stopped: the disk is full — saved to ")));
     }
     // Said under 10 minutes, and taken off only above 12, so it does not flap.
     const bool warn =
-        recording_ && left >= 0.0 && (left < 600.0 || (!diskWarning.isEmpty() && left <= 720.0));
-    const QString warning =
-        warn ? QStringLiteral(" · Disk almost full — ") + remainingText(left) : QString();
-    if (warning != diskWarning) {
-        diskWarning = warning;
-        setStatus(statusBase);
+        recording_ && left >= 0.0 && (left < 600.0 || (!line.disk.empty() && left <= 720.0));
+    const Status warning = Status::ok(
+        warn ? QStringLiteral(" · Disk almost full — ") + remainingText(left) : QString());
+    if (warning != line.disk) {
+        line.disk = warning;
+        showStatus();
     }
 }
 
@@ -145,12 +133,6 @@ void RoomEngine::boot() {
             setStatus(DeviceSession::denied());
             return;
         }
-        // The backend's first look may carry stored choices over to new
-        // names (jackd2's "system" to its card): the choice is read after it.
-        DeviceSession::list(inputUID_, outputUID_);
-        const Settings stored;
-        assign(inputUID_, stored.inputUID());
-        assign(outputUID_, stored.outputUID());
         refreshDevices();
         startEngine();
     });
@@ -162,11 +144,26 @@ void RoomEngine::boot() {
     }
 }
 
+DeviceSession::Devices RoomEngine::listDevices(const QString& inputUID, const QString& outputUID) {
+    const QList<AudioDev> all = AudioDevices::all();
+    // Stored choices and labels of a device the backend now knows by another
+    // name (jackd2's "system" as its card) follow it before anything is chosen.
+    for (const auto& [from, to] : AudioSystem::current().takeRenames()) {
+        Settings().moveDevice(from, to);
+        if (inputUID_ == from) assign(inputUID_, to);
+        if (outputUID_ == from) assign(outputUID_, to);
+    }
+    const bool ours = inputUID.isNull();
+    DeviceSession::Devices d =
+        DeviceSession::list(all, ours ? inputUID_ : inputUID, ours ? outputUID_ : outputUID);
+    assign(inputs_, d.inputs);
+    assign(outputs_, d.outputs);
+    return d;
+}
+
 void RoomEngine::refreshDevices() {
-    resumeIn.reset();  // the user's own refresh: the take that was cut off stays ended
-    const DeviceSession::Devices devices = DeviceSession::list(inputUID_, outputUID_);
-    assign(inputs_, devices.inputs);
-    assign(outputs_, devices.outputs);
+    life.cancelResume();  // the user's own refresh: the take that was cut off stays ended
+    const DeviceSession::Devices devices = listDevices();
     assign(inputUID_, devices.inputUID);
     assign(outputUID_, devices.outputUID);
 }
@@ -178,10 +175,9 @@ void RoomEngine::startEngine() {
     const auto input = session.open(inputUID_, outputUID_, failure);
     if (!input) {
         setStatus(failure);
-        retry->start();  // until it is there
+        life.failed(clock.ticks());  // looked for until it is there
         return;
     }
-    retry->stop();
     // Everything the audio thread uses is sized before it gets a buffer.
     hwChannels = input->channels;
     hwRate_ = input->rate;
@@ -201,22 +197,22 @@ void RoomEngine::startEngine() {
     const Status headphones =
         session.startHeadphones(input->headphones, format, &HeadphoneFeed::pull, feed.get());
     assign(running_, true);
-    buffersSeen = processor.buffersProcessed();  // audio is awaited from now on
-    lastBuffer = clock.ticks();
     Status started = DeviceSession::started(*input);
-    if (!headphones.empty()) started = started.then(QStringLiteral(" · "), headphones);
-    setStatus(started.then(QString(), Status::ok(std::exchange(recovered, QString()))));
+    if (!headphones.empty()) started = started + Status::ok(QStringLiteral(" · ")) + headphones;
+    setStatus(started + Status::ok(std::exchange(recovered, QString())));
+    act(life.started(clock.ticks(), processor.buffersProcessed()));
+    if (life.state() == Lifecycle::State::steadying)
+        addNote(QStringLiteral(" · recording goes on after a second of steady audio"));
 }
 
 void RoomEngine::stopEngine() {
-    retry->stop();
-    resumeIn.reset();
+    life.stopped();
     stopCapture();
     session.stopListening();
 }
 
 void RoomEngine::stopCapture() {
-    if (recording_) stopRecording();
+    if (recording_) endTake(Status::ok(QStringLiteral("Saved to ")));
     session.stop();
     feed.reset();
     hwRate_ = kNominalRate;
@@ -225,81 +221,69 @@ void RoomEngine::stopCapture() {
     assign(running_, false);
 }
 
-void RoomEngine::deviceChanged() {
-    if (!running_) {
-        // Perhaps it is ours, back: looked for once its ports stopped coming.
-        if (retry->isActive()) settle->start();
-        return;
-    }
-    switch (session.judge(inputUID_, hwRate_, hwChannels)) {
-        case DeviceSession::Change::none:
+void RoomEngine::act(const Lifecycle::Step& step) {
+    switch (step.what) {
+        case Lifecycle::Do::nothing:
             return;
-        case DeviceSession::Change::gone:
-            interfaceLost();
+        case Lifecycle::Do::look:
+            lookForInterface();
             return;
-        case DeviceSession::Change::later:
-            recheck->start();
+        case Lifecycle::Do::judge:
+            deviceChanged();
             return;
-        case DeviceSession::Change::restart:
-            break;
+        case Lifecycle::Do::lose:
+            qInfo().noquote()
+                << QStringLiteral("interface: %1 lost; waiting for it to come back").arg(inputUID_);
+            stopCapture();
+            setStatus(DeviceSession::disconnected());
+            return;
+        case Lifecycle::Do::restart:
+            startEngine();
+            return;
+        case Lifecycle::Do::resume:
+            startTake(step.folder);
+            if (!recording_) return;  // refused: its status says why
+            qInfo().noquote() << QStringLiteral("interface: back; recording goes on in ") +
+                                     recordingFolder_;
+            addNote(QStringLiteral(" · recording resumed after the interface came back"));
+            return;
+        case Lifecycle::Do::carryOn:
+            startTake(step.folder);
+            if (!recording_) return;
+            addNote(QStringLiteral("  — interface changed; recording continued as a new take"));
+            return;
     }
-    const bool wasRecording = recording_;
-    // The take goes on in its own day folder, one the Control Room chose included.
-    const QString day = QFileInfo(recordingFolder_).path();
-    startEngine();
-    if (!wasRecording) return;
-    if (!running_) {
-        resumeIn = day;  // it went away meanwhile: on when it is back
-        return;
-    }
-    startTake(day);
-    if (!recording_) return;  // refused: its status says why
-    addToStatus(QStringLiteral("  — interface changed; recording continued as a new take"));
 }
 
-void RoomEngine::interfaceLost() {
-    if (recording_) resumeIn = QFileInfo(recordingFolder_).path();
-    qInfo().noquote()
-        << QStringLiteral("interface: %1 lost; waiting for it to come back").arg(inputUID_);
-    stopCapture();
-    setStatus(DeviceSession::disconnected());
-    retry->start();
+void RoomEngine::deviceChanged() {
+    using Change = DeviceSession::Change;
+    const Change judged =
+        life.capturing() ? session.judge(inputUID_, hwRate_, hwChannels) : Change::same;
+    act(life.changed(clock.ticks(), judged));
 }
 
 void RoomEngine::lookForInterface() {
-    if (running_) return;
     // The lists follow the hardware; a chosen interface stays the one waited
     // for. With none chosen yet (no interface at start-up): the usual choice,
     // the stored one first.
     const bool chosen = !inputUID_.isEmpty();
     const Settings stored;
     const DeviceSession::Devices d =
-        chosen ? DeviceSession::list(inputUID_, outputUID_)
-               : DeviceSession::list(stored.inputUID(), stored.outputUID());
+        chosen ? listDevices() : listDevices(stored.inputUID(), stored.outputUID());
     if (!chosen) {
         assign(inputUID_, d.inputUID);
         assign(outputUID_, d.outputUID);
     }
-    assign(inputs_, d.inputs);
-    assign(outputs_, d.outputs);
-    const auto input = AudioDevices::find(inputUID_);
-    if (!input || input->inputs < 1) return;
-    // A take that was cut off goes on once audio arrives (tick): an interface
-    // that is listed but delivers nothing makes no empty takes.
-    startEngine();
-}
-
-void RoomEngine::resumeTake() {
-    startTake(*std::exchange(resumeIn, std::nullopt));
-    if (!recording_) return;
-    qInfo().noquote() << QStringLiteral("interface: back; recording goes on in ") +
-                             recordingFolder_;
-    addToStatus(QStringLiteral(" · recording resumed after the interface came back"));
+    const bool there = std::ranges::any_of(
+        d.all, [&](const AudioDev& in) { return in.uid == inputUID_ && in.inputs >= 1; });
+    // A take that was cut off goes on once audio is steady (tick): an
+    // interface that is listed but delivers nothing makes no empty takes.
+    if (there) startEngine();
 }
 
 void RoomEngine::selectInput(const QString& uid) {
     if (recording_) return;
-    resumeIn.reset();
+    life.cancelResume();
     assign(inputUID_, uid);
     Settings().setInputUID(uid);
     startEngine();
@@ -307,7 +291,7 @@ void RoomEngine::selectInput(const QString& uid) {
 
 void RoomEngine::selectOutput(const QString& uid) {
     if (recording_) return;
-    resumeIn.reset();
+    life.cancelResume();
     assign(outputUID_, uid);
     Settings().setOutputUID(uid);
     startEngine();
@@ -347,7 +331,7 @@ void RoomEngine::record(const std::optional<QString>& dayFolder) {
 
 void RoomEngine::startTake(const std::optional<QString>& dayFolder) {
     if (!running_ || recording_) return;
-    resumeIn.reset();  // whoever starts a take, a cut-off one is not taken up after it
+    life.cancelResume();  // whoever starts a take, a cut-off one is not taken up after it
     const double reserve = reserveFor(takeBytesPerSecond());
     std::optional<std::uint64_t> free;  // of the volume the take goes to
     const Status status =
@@ -363,10 +347,9 @@ void RoomEngine::startTake(const std::optional<QString>& dayFolder) {
     }
     disk->watch(recordingFolder_, free);  // not the root's figure: it may be another volume
     controls.recording = true;
-    losses.begin(++controls.take, session.xruns());
+    losses.begin(++controls.take, session.xrunNotices());
     publishControls();
-    buffersSeen = processor.buffersProcessed();
-    lastBuffer = clock.ticks();
+    life.takeStarted(QFileInfo(recordingFolder_).path());
     assign(recording_, true);
     assign(elapsed_, 0.0);
     if (!status.empty()) setStatus(status);
@@ -374,19 +357,24 @@ void RoomEngine::startTake(const std::optional<QString>& dayFolder) {
 
 void RoomEngine::stopRecording() {
     if (!recording_) {
-        resumeIn.reset();  // asked to stop: a take cut off by a loss is not taken up again
+        life.cancelResume();  // asked to stop: a take cut off by a loss is not taken up again
         return;
     }
+    endTake(Status::ok(QStringLiteral("Saved to ")));
+}
+
+void RoomEngine::endTake(const Status& saying) {
     // Blocks handed over before this are written before the files close.
     endTakeState();
-    setStatus(recorder.stop(rootPath_));
+    setStatus(recorder.stop(rootPath_, saying));
 }
 
 void RoomEngine::endTakeState() {
-    diskWarning.clear();  // said of a take only
+    line.disk = {};  // said of a take only
     losses.end(processor.dropouts(), recordingFolder_);
     controls.recording = false;
     publishControls();
+    life.takeEnded();
     assign(recording_, false);
 }
 
@@ -453,22 +441,13 @@ void RoomEngine::tick() {
     // The machine stays awake while a take runs or waits to go on. Asked for
     // here, once capture feeds the files (the bus may be slow to answer),
     // and kept across a restart within the take.
-    recording_ || resumeIn ? awake.hold() : awake.release();
-    // A take, or a take waiting to go on, needs audio to keep coming.
-    if (!running_ || (!recording_ && !resumeIn)) return;
-    const Clock::SteadyTime now = clock.ticks();
-    if (const std::uint64_t seen = processor.buffersProcessed(); seen != buffersSeen) {
-        buffersSeen = seen;
-        lastBuffer = now;
-        if (!recording_) resumeTake();
-    } else if (secondsBetween(lastBuffer, now) >= kSilentCapture) {
-        interfaceLost();
-        return;
-    }
+    life.takeAlive() ? awake.hold() : awake.release();
+    act(life.tick(clock.ticks(), processor.buffersProcessed()));
     if (!recording_) return;
     assign(elapsed_, recorder.elapsed());
-    if (losses.update(processor.dropouts(), recorder.blocks().fill(), hwRate_, session.xruns())) {
-        setStatus(statusBase);
+    if (losses.update(processor.dropouts(), recorder.blocks().fill(), hwRate_,
+                      session.xrunNotices())) {
+        showStatus();
     }
     // Not while a loss is being decided: its silence belongs to the set it happened in.
     if (recorder.rollDue(hwRate_) && !recorder.blocks().holding()) rollFiles();

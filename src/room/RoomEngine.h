@@ -14,8 +14,10 @@
 #include "recording/DiskSpace.h"
 #include "recording/TakeRecorder.h"
 #include "room/DropoutReport.h"
+#include "room/Lifecycle.h"
 #include "room/RoomCommands.h"
 #include "room/RoomState.h"
+#include "room/StatusLine.h"
 #include "system/SleepInhibitor.h"
 
 // The one engine at the centre of the program: a thin coordinator of its
@@ -44,7 +46,8 @@ public:
     // Ends a take, stops capture and headphones, and stops waiting for an
     // interface to come back.
     void stopEngine();
-    // How often an interface that is not there is looked for again (2 s).
+    // How often an interface that is not there is looked for again (2 s),
+    // on the engine's clock.
     void setRetryInterval(std::chrono::milliseconds interval);
     // Where the free disk space comes from, and how often it is read (tests).
     void setFreeSpace(DiskSpace::Source source, std::chrono::milliseconds interval);
@@ -65,42 +68,45 @@ public:
     void setLinkConnected(bool connected) override;
 
     // Every 0.05 s: meters, headphone label, elapsed time, the disk, audio
-    // lost, a capture that fell silent, a cut-off take to go on with, and a
-    // new set of files when the current one is due.
+    // lost, the life of capture and take (an interface looked for, one that
+    // fell silent, a cut-off take to go on with), and a new set of files
+    // when the current one is due.
     void tick();
 
-    // Any thread: buffers the audio backend lost, and recorded blocks lost
-    // because the disk fell behind.
-    std::uint64_t xruns() const { return session.xruns(); }
+    // Any thread: the audio backend's notices of lost buffers, and recorded
+    // blocks lost because the disk fell behind.
+    std::uint64_t xrunNotices() const { return session.xrunNotices(); }
     std::uint64_t droppedBlocks() const { return recorder.droppedBlocks(); }
     // Waits until the file thread has written every block recorded so far.
-    void settleFiles() { recorder.settle(); }
+    void waitForFiles() { recorder.waitForFiles(); }
 
 private:
-    // A hardware change reported: restart (continuing a take as a new one)
-    // when what runs no longer matches, stop when the input is gone; while
-    // waiting for the interface, look for it.
+    // Carries out what the life of capture and take decided.
+    void act(const Lifecycle::Step& step);
+    // A hardware change reported, judged against what runs.
     void deviceChanged();
-    // The interface in use went away (or stopped delivering): every file
-    // closed, then wait for it to come back, to continue a take as a new one.
-    void interfaceLost();
     // Waiting: the interface in use, or (none chosen yet) any, when it is
-    // there, is started; a take cut off by its loss goes on as a new take.
+    // there, is started.
     void lookForInterface();
-    void resumeTake();
+    // One reading of the devices, published; the choice made from it for the
+    // given stored choices (by default the engine's own).
+    DeviceSession::Devices listDevices(const QString& inputUID = {}, const QString& outputUID = {});
     // Starts a take in `dayFolder` (a path), or in today's under the root.
     void startTake(const std::optional<QString>& dayFolder);
     void stopCapture();
     void rollFiles();
     // After a failure report or a roll: the take may have ended.
     void showTakeStatus(const Status& status);
+    // Ends the take, its files closed; the status says `saying` and the folder.
+    void endTake(const Status& saying);
     void endTakeState();
     void publishControls();
     std::vector<TakeInput> armedInputs() const;
-    // The status, with the take's losses and the disk warning after it.
+    // A new status; the note, the take's losses and the disk warning follow it.
     void setStatus(const Status& status);
-    // The status as it stands, with `words` after it.
-    void addToStatus(const QString& words);
+    // The status as it stands, with a note on the take after it.
+    void addNote(const QString& words);
+    void showStatus();
     // Every tick: the volume's free space as recording time; the warning;
     // a take stopped before the disk is full.
     void watchDisk();
@@ -117,19 +123,13 @@ private:
     int hwChannels = 0;
     std::unique_ptr<HeadphoneFeed> feed;  // held by the headphone callback
     DeviceSession session;
+    Lifecycle life;
     QObject* timer = nullptr;
-    std::vector<float> peaks;         // the tick's copy
-    QTimer* retry;                    // runs while an interface is waited for
-    QTimer* recheck;                  // a change seen just after a start, looked at again
-    QTimer* settle;                   // a change while waiting, looked at once it is over
-    std::optional<QString> resumeIn;  // the day folder of a take to go on with
-    QString recovered;                // what the start-up repaired, said with the next start
+    std::vector<float> peaks;  // the tick's copy
+    QString recovered;         // what the start-up repaired, said with the next start
     DiskSpace::Source freeSpace = &DiskSpace::freeBytes;  // asked once as a take begins
     std::unique_ptr<DiskSpace> disk;
-    Status statusBase;  // what the status says before the notes of the take
+    StatusLine line;
     DropoutReport losses;
     SleepInhibitor awake;  // held while a take runs
-    QString diskWarning;
-    std::uint64_t buffersSeen = 0;   // at the last tick that saw the count move
-    Clock::SteadyTime lastBuffer{};  // when that was
 };

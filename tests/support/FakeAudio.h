@@ -25,10 +25,10 @@ public:
     double nominalRate(std::uint32_t id) override {
         return !listed(id) ? 0.0 : rates.count(id) ? rates[id] : 48000.0;
     }
-    bool setNominalRate(std::uint32_t, double) override { return false; }  // nothing asks
     QString inputName(std::uint32_t id, int channel) override { return names[{id, channel}]; }
-    std::unique_ptr<CaptureStream> openCapture(std::uint32_t id, RenderFn r, void* user,
+    std::unique_ptr<CaptureStream> openCapture(const DeviceSnapshot& s, RenderFn r, void* user,
                                                CaptureError& error) override {
+        const std::uint32_t id = s.device.id;
         const AudioDev* d = listed(id);
         if (!d || d->inputs < 1) {
             error = d ? CaptureError::noInputs() : CaptureError::deviceNotFound();

@@ -13,10 +13,19 @@ public:
     explicit ManualClock(WallTime start = kAfternoon)
         : origin(start.time_since_epoch().count()), wall(origin) {}
     WallTime now() const override { return WallTime(WallTime::duration(wall.load())); }
-    SteadyTime ticks() const override { return SteadyTime(WallTime::duration(wall - origin)); }
+    SteadyTime ticks() const override {
+        const auto kept =
+            keeping.load() ? std::chrono::steady_clock::now() - keptFrom : SteadyTime::duration{};
+        return SteadyTime(WallTime::duration(wall - origin)) + kept;
+    }
     void advance(double seconds) { wall += WallTime::rep(seconds * WallTime::period::den); }
+    // Once: steady time also moves as the machine's does from now on, the
+    // wall stays where it is (against a real server).
+    void keepTime() { keptFrom = std::chrono::steady_clock::now(), keeping.store(true); }
 
 private:
     const WallTime::rep origin;  // the steady ticks start at 0
     std::atomic<WallTime::rep> wall;
+    std::atomic<bool> keeping{false};
+    SteadyTime keptFrom;
 };

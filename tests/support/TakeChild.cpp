@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     if (moment == "created") ::raise(SIGKILL);
     // Each buffer written before the clock moves on: headers rewritten at fixed frames.
     for (int b = 0; b < 1087; ++b, clock.advance(DemoSystem::bufferFrames / 48000.0))
-        demo->step(1), engine.settleFiles();
+        demo->step(1), engine.waitForFiles();
     if (moment == "written") ::raise(SIGKILL);
     const int watch = inotify_init1(IN_CLOEXEC);
     inotify_add_watch(watch, engine.recordingFolder().toUtf8().constData(), IN_CREATE);

@@ -168,12 +168,6 @@ double DemoSystem::nominalRate(std::uint32_t id) {
     return id == deviceId && present.load() ? static_cast<double>(rate.load()) : 0.0;
 }
 
-bool DemoSystem::setNominalRate(std::uint32_t id, double wanted) {
-    if (nominalRate(id) == 0.0) return false;
-    changeRate(static_cast<int>(wanted));
-    return nominalRate(id) == wanted;
-}
-
 QString DemoSystem::inputName(std::uint32_t id, int channel) {
     if (id != deviceId || channel < 1 || channel > options.inputs) return {};
     const int i = channel - 1;
@@ -190,9 +184,10 @@ QString DemoSystem::inputName(std::uint32_t id, int channel) {
     return {};
 }
 
-std::unique_ptr<CaptureStream> DemoSystem::openCapture(std::uint32_t device, RenderFn render,
-                                                       void* user, CaptureError& error) {
-    if (nominalRate(device) == 0.0) {
+std::unique_ptr<CaptureStream> DemoSystem::openCapture(const DeviceSnapshot& device,
+                                                       RenderFn render, void* user,
+                                                       CaptureError& error) {
+    if (nominalRate(device.device.id) == 0.0) {
         error = CaptureError::deviceNotFound();
         return nullptr;
     }

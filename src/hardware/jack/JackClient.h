@@ -47,7 +47,7 @@ public:
     // Any thread: false once the server went away under this client, or
     // under any client opened with or after it.
     bool alive() const;
-    std::uint64_t xruns() const { return xrunCount.load(std::memory_order_relaxed); }
+    std::uint64_t xrunNotices() const { return xrunCount.load(std::memory_order_relaxed); }
 
 private:
     struct Inputs {

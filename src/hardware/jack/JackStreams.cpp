@@ -27,8 +27,8 @@ int JackCapture::bufferFrames() const {
     return owner->bufferFrames();
 }
 
-std::uint64_t JackCapture::xruns() const {
-    return owner->xruns();
+std::uint64_t JackCapture::xrunNotices() const {
+    return owner->xrunNotices();
 }
 
 bool JackCapture::alive() const {

@@ -21,7 +21,7 @@ public:
     int channels() const override;
     double rate() const override;
     int bufferFrames() const override;
-    std::uint64_t xruns() const override;
+    std::uint64_t xrunNotices() const override;
     bool alive() const override;
 
 private:

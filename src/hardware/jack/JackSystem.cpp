@@ -3,7 +3,6 @@
 #include <QDebug>
 #include <utility>
 
-#include "base/Settings.h"
 #include "hardware/jack/AlsaCard.h"
 #include "hardware/jack/JackStreams.h"
 
@@ -49,19 +48,6 @@ std::optional<AlsaCard> cardOf(const JackLibrary& jack, jack_client_t* c, const 
         if (auto card = AlsaCard::behind(QString::fromUtf8(aliases[i]), root)) return card;
     }
     return std::nullopt;
-}
-
-// Labels and choices stored under the "system" client before cards were
-// told apart go to the first card seen, once.
-void carryOverSystem(const QString& uid) {
-    const QString system = QStringLiteral("system");
-    Settings stored;
-    if (const QByteArray labels = stored.labels(system); !labels.isEmpty()) {
-        if (stored.labels(uid).isEmpty()) stored.setLabels(uid, labels);
-        stored.setLabels(system, {});
-    }
-    if (stored.inputUID() == system) stored.setInputUID(uid);
-    if (stored.outputUID() == system) stored.setOutputUID(uid);
 }
 
 }  // namespace
@@ -149,14 +135,14 @@ std::vector<JackSystem::Device> JackSystem::scan() {
     for (Device& d : out) {
         // jackd2 calls every card "system": the card behind it tells them apart.
         // A card found is kept for this server: the system is read once, and
-        // what was stored under "system" is carried over once.
+        // what was stored under "system" is said to belong to it, once.
         const QString first = d.capture.isEmpty() ? d.playback.value(0) : d.capture[0];
         auto card = cards.find(first);
         if (card == cards.end()) {
             const auto found = cardOf(*jack, c, first, root);
             if (!found) continue;
             card = cards.emplace(first, *found).first;
-            if (d.client == u"system") carryOverSystem(QStringLiteral("alsa:") + found->key);
+            if (d.client == u"system") renamed(d.client, QStringLiteral("alsa:") + found->key);
         }
         d.uid = QStringLiteral("alsa:") + card->second.key;
         d.name = card->second.name;
@@ -184,40 +170,41 @@ double JackSystem::nominalRate(std::uint32_t id) {
     return static_cast<double>(jack->get_sample_rate(control()));
 }
 
-bool JackSystem::setNominalRate(std::uint32_t id, double rate) {
-    // The whole server runs at one rate, fixed when it starts.
-    return nominalRate(id) == rate;
+std::optional<DeviceSnapshot> JackSystem::snapshot(const QString& uid) {
+    // One scan, whatever the number of ports.
+    for (const Device& d : scan()) {
+        if (d.uid != uid) continue;
+        DeviceSnapshot s{AudioDev{idFor(d.uid), d.name, d.uid, d.capture.size(), d.playback.size()},
+                         static_cast<double>(jack->get_sample_rate(client)),
+                         {},
+                         d.capture};
+        for (int c = 1; c <= std::max<qsizetype>(d.capture.size(), 1); ++c) {
+            jack_port_t* port =
+                jack->port_by_name(client, d.capture.value(c - 1).toUtf8().constData());
+            char* value = nullptr;
+            char* type = nullptr;
+            QString name;
+            if (port &&
+                jack->get_property(jack->port_uuid(port), kPrettyName, &value, &type) == 0) {
+                name = QString::fromUtf8(value);
+                jack->free(value);
+                jack->free(type);
+            }
+            s.inputNames.append(inputLabel(name, c));
+        }
+        return s;
+    }
+    return std::nullopt;
 }
 
-QString JackSystem::inputName(std::uint32_t id, int channel) {
-    const auto dev = deviceById(id);
-    if (!dev || channel < 1 || channel > dev->capture.size()) return {};
-    jack_port_t* port =
-        jack->port_by_name(control(), dev->capture[channel - 1].toUtf8().constData());
-    if (!port) return {};
-    char* value = nullptr;
-    char* type = nullptr;
-    QString name;
-    if (jack->get_property(jack->port_uuid(port), kPrettyName, &value, &type) == 0) {
-        name = QString::fromUtf8(value);
-        jack->free(value);
-        jack->free(type);
-    }
-    return name;
-}
-
-std::unique_ptr<CaptureStream> JackSystem::openCapture(std::uint32_t device, RenderFn render,
-                                                       void* user, CaptureError& error) {
-    const auto dev = deviceById(device);
-    if (!dev) {
-        error = CaptureError::deviceNotFound();
-        return nullptr;
-    }
-    if (dev->capture.isEmpty()) {
+std::unique_ptr<CaptureStream> JackSystem::openCapture(const DeviceSnapshot& device,
+                                                       RenderFn render, void* user,
+                                                       CaptureError& error) {
+    if (device.ports.isEmpty()) {
         error = CaptureError::noInputs();
         return nullptr;
     }
-    auto capture = JackCapture::open(dev->capture, render, user, *this, error);
+    auto capture = JackCapture::open(device.ports, render, user, *this, error);
     if (capture) captureClient = capture->client();
     return capture;
 }

@@ -36,10 +36,9 @@ public:
 
     QList<AudioDev> devices() override;
     double nominalRate(std::uint32_t id) override;
-    bool setNominalRate(std::uint32_t id, double rate) override;
-    QString inputName(std::uint32_t id, int channel) override;
-    std::unique_ptr<CaptureStream> openCapture(std::uint32_t device, RenderFn render, void* user,
-                                               CaptureError& error) override;
+    std::optional<DeviceSnapshot> snapshot(const QString& uid) override;
+    std::unique_ptr<CaptureStream> openCapture(const DeviceSnapshot& device, RenderFn render,
+                                               void* user, CaptureError& error) override;
     std::pair<int, double> defaultOutput() override;
     PlaybackResult openPlayback(const AudioDev* device, int channels, PullFn pull,
                                 void* user) override;
