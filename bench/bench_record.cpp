@@ -38,7 +38,7 @@ QString benchFolder() {
 
 void record(benchmark::State& state, double audioSeconds, bool realTime) {
     // The processor and the take recorder, as the engine wires them.
-    TakeRecorder recorder(Clock::system(), {});
+    TakeRecorder recorder(Clock::system(), [](std::function<void()> answer) { answer(); }, {});
     BufferProcessor processor(recorder.blocks());
     processor.prepare(kChannels);
     recorder.prepare(kChannels, kRate);
@@ -56,7 +56,9 @@ void record(benchmark::State& state, double audioSeconds, bool realTime) {
     const int buffers = static_cast<int>(audioSeconds * kRate / kFrames);
     double cpu = 0;
     for (auto _ : state) {
-        recorder.start(benchFolder(), std::nullopt, inputs, kRate);
+        recorder.start(
+            {benchFolder(), std::nullopt, inputs, kRate, Clock::system().instant(), {}, 0.0}, {});
+        recorder.waitForFiles();
         controls.recording = true;
         processor.publish(controls);
         const double cpuBefore = cpuSeconds();
@@ -73,7 +75,8 @@ void record(benchmark::State& state, double audioSeconds, bool realTime) {
         }
         controls.recording = false;
         processor.publish(controls);
-        recorder.stop(benchFolder());
+        recorder.stop(benchFolder(), Status::ok("Saved to "));
+        recorder.waitForFiles();
         cpu = cpuSeconds() - cpuBefore;
         state.PauseTiming();
         QDir(recorder.folder()).removeRecursively();

@@ -368,7 +368,7 @@ TEST_F(QuitRule, AskingBeforeStoppingATake) {
     MainWindow window(engine);
     window.close();  // closing only hides: the engine goes on
     EXPECT_TRUE(engine.running());
-    engine.record();
+    record();
     auto answer = [](const QString& button) {
         QTimer::singleShot(0, [button] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -481,9 +481,9 @@ TEST_F(Card, AnExfatCardTakesEveryLabel) {
     const QStringList labels{"Vox?",  "Gtr \"L\"", "Kick*",   "a\\b",
                              "<Amb>", "x|y",       "Cue\x01", "CON"};
     for (int i = 0; i < 8; ++i) engine.setName(i, labels[i]);
-    engine.record();
+    record();
     capture(8).buffers(40);
-    engine.stopRecording();
+    stop();
     EXPECT_EQ(engine.status(), "Saved to " + engine.recordingFolder());
     ASSERT_EQ(expectExactHeaders(engine.recordingFolder().toStdString()), 9);
     EXPECT_FALSE(takeFiles().join('|').contains("Input ")) << "a name needed its fallback";

@@ -37,7 +37,7 @@ static qsizetype entries(const char* dir) {  // open descriptors, or threads
 TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
     EXPECT_EQ(engine.status(), "system — 20 inputs at 48 kHz · headphones: system");
     for (int i = 2; i < engine.channels().size(); ++i) engine.setArmed(i, false);
-    engine.record();
+    record();
     {
         ClickProbe probe("tessaly:in_1", "tessaly:out_1");  // gone before its server
         ASSERT_TRUE(probe.connected);
@@ -93,7 +93,7 @@ TEST_F(Jack, EveryLostFrameIsCountedWhereItWasLost) {
     steady->level = 0.5f;
     runFor(0.2);
     using Wall = std::chrono::steady_clock;
-    engine.record();
+    record();
     const Wall::time_point began = Wall::now();
     std::vector<double> stopped;
     for (int k = 0; k < 3; ++k) runFor(0.3), stopped.push_back(server.pause(0.3));
@@ -107,7 +107,7 @@ TEST_F(Jack, EveryLostFrameIsCountedWhereItWasLost) {
     }
     EXPECT_GT(engine.xrunNotices(), notices);
     const double covered = std::chrono::duration<double>(Wall::now() - began).count();
-    engine.stopRecording();
+    stop();
     const SndRead in1 = readWithSndfile(inTake("Input 1 - Dec 5 - 2.15.07 PM.wav"));
     // The main thread's start and stop are each known to a period.
     EXPECT_NEAR(in1.info.frames, covered * 48000, 2 * 256);

@@ -238,10 +238,11 @@ TEST_F(Interfaces, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
     engine.refreshDevices();
     engine.startEngine();
     const QString chosen = root.path() + "/Chosen";
-    engine.record("Chosen");  // a day folder under the root, by name
+    record("Chosen");  // a day folder under the root, by name
     play(2.0);
     demo->changeRate(48000);
     ASSERT_TRUE(waitFor([&] { return engine.hwRate() == 48000; }));
+    answered();
     EXPECT_EQ(engine.recordingFolder(), chosen + "/Recording 2 - 2.15 PM");
     EXPECT_TRUE(
         engine.status().endsWith("  — interface changed; recording continued as a new take"));
@@ -251,6 +252,7 @@ TEST_F(Interfaces, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
     play(1.0);
     demo->unplug();
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
+    answered();
     EXPECT_EQ(engine.status(), "Audio interface disconnected");
     expectExactHeaders(engine.recordingFolder().toStdString());
     demo->plugIn();
@@ -266,6 +268,7 @@ TEST_F(Interfaces, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
     }
     play(2.0, false);
     play(1.1);
+    answered();
     EXPECT_EQ(engine.recordingFolder(), chosen + "/Recording 3 - 2.15 PM");
     EXPECT_EQ(engine.status(),
               "Box — 4 inputs at 48 kHz · headphones: Box · recording resumed "

@@ -25,6 +25,7 @@ protected:
         const QString marker = QString("mark %1").arg(++marks);
         room.send({json, R"({"type":"set","i":3,"name":")" + marker.toUtf8() + R"("})"});
         ASSERT_TRUE(waitFor([&] { return engine.channels()[3].name == marker; })) << json.data();
+        answered();
     }
     // The next status message sent from now on.
     QJsonObject nextStatus() {

@@ -176,13 +176,13 @@ protected:
             if (i % 50 == 0) engine.clearSolo();
             if (i % 7 == 0) engine.testTone(0.02);
             if (!engine.recording()) engine.setArmed(c, i % 2 == 0);
-            if (i % 200 == 0) engine.recording() ? engine.stopRecording() : engine.record();
+            if (i % 200 == 0) engine.recording() ? stop() : record();
             engine.tick();
             QCoreApplication::processEvents();
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         runFor(0.2);  // the last take gets some audio too
-        engine.stopRecording();
+        stop();
         const char* first = firstSeen.load();
         EXPECT_EQ(taken(), 0) << "forbidden calls in an audio callback, first: "
                               << (first ? first : "?");

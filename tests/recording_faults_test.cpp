@@ -15,7 +15,7 @@ using Faults = RecordingTest;
 
 TEST_F(Faults, AFullDiskStopsEachFileCleanlyThenTheTake) {
     open({"In 1", "In 2"});
-    engine.record();
+    record();
     Feed feed = capture(2);
     const rlim_t limit = 654 + 600'001;  // inside a frame of every file
     {
@@ -54,7 +54,7 @@ TEST_F(Faults, AFullDiskStopsEachFileCleanlyThenTheTake) {
 // it is shown, but the take goes on into its new files.
 TEST_F(Faults, AReportAboutASetThatARollReplacedDoesNotEndTheTake) {
     open({"In 1"});
-    engine.record();
+    record();
     Feed feed = capture(1);
     // A failed file is closed with its sizes: wait for both, without letting
     // the report in.
@@ -77,7 +77,7 @@ TEST_F(Faults, AReportAboutASetThatARollReplacedDoesNotEndTheTake) {
         return engine.status().startsWith("Recording error: In 1 - Dec 5 - 2.15.07 PM.wav") ||
                engine.status().endsWith("(and 1 more files)");
     })) << engine.status().toStdString();
-    engine.stopRecording();
+    stop();
     EXPECT_EQ(engine.status(), "Saved to " + engine.recordingFolder() +
                                    " · 2 files could not be written");  // both of the first set
     EXPECT_EQ(readWithSndfile(inTake("In 1 - Dec 5 - 3.15.07 PM.wav")).info.frames, 2560);
@@ -250,11 +250,11 @@ TEST_F(Faults, ADropoutIsShownAndStandsAsSilenceInEveryFile) {
     engine.startEngine();
     for (int i = 0; i < 3; ++i) engine.setName(i, QString("In %1").arg(i + 1));
     demo->step(3);
-    engine.record();
+    record();
     for (int b = 0; b < 40; ++b, engine.tick()) demo->step(1);  // its buffers 4 to 43
     // Buffers 7, 14, …, 42 are lost: 6 × 256 frames, 0.032 s, shown rounded up.
     EXPECT_TRUE(engine.status().endsWith(" · 6 dropouts (0.04 s), first at 00:00:00"));
-    engine.stopRecording();
+    stop();
     EXPECT_EQ(engine.status(), "Saved to " + engine.recordingFolder());
     ASSERT_EQ(takeFiles().size(), 4);
     for (const QString& name : takeFiles()) {
@@ -288,9 +288,10 @@ TEST_F(Faults, ASmallVolumeFillsUpToItsReserveAndNoFurther) {
     const double rate = (2 + 2) * 3 * 48000.0;
     ASSERT_TRUE(waitFor([&] { return engine.tick(), engine.remaining() > 0; }));
     EXPECT_NEAR(engine.remaining(), 72 * 1024 * 1024 / rate, 0.01 * engine.remaining());
-    engine.record();
+    record();
     Feed feed = capture(2);
     ASSERT_TRUE(waitFor([&] { return feed.buffers(50), engine.tick(), !engine.recording(); }));
+    answered();
     EXPECT_EQ(engine.status(),
               "Recording stopped: the disk is full — saved to " + engine.recordingFolder());
     EXPECT_EQ(expectExactHeaders(engine.recordingFolder().toStdString()), 3);
@@ -300,6 +301,6 @@ TEST_F(Faults, ASmallVolumeFillsUpToItsReserveAndNoFurther) {
     }
     // A roomy root, and a day folder that is the full volume.
     engine.setRoot(QFileInfo(volume.path()).path());
-    engine.record(QDir(volume.path()).dirName());
+    record(QDir(volume.path()).dirName());
     EXPECT_EQ(engine.status(), "Recording not started: the disk is full");
 }

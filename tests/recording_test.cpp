@@ -13,7 +13,7 @@
 using Takes = RecordingTest;
 
 TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
-    engine.record();  // not running: nothing happens
+    record();  // not running: nothing happens
     EXPECT_TRUE(QDir(root.path()).isEmpty());
     open({"In 1", "In 2", "Mic 3", "In 4"});
     engine.setName(0, "Kick / In");
@@ -23,8 +23,8 @@ TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
     const QString day = root.path() + "/Dec 5";
     for (const char* old : {"/Recording 1 - 9.00 AM", "/Recording 2 - 10.00 AM"})
         QDir().mkpath(day + old);
-    engine.record();
-    engine.record();  // already recording: nothing changes
+    record();
+    record();  // already recording: nothing changes
     EXPECT_EQ(engine.recordingFolder(), day + "/Recording 3 - 2.15 PM");
     // Arming is frozen during a take, in the store and on the audio thread;
     // names and solos are not.
@@ -46,7 +46,7 @@ TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
     engine.clearSolo();
     engine.tick();
     EXPECT_EQ(engine.monLabel(), "Mix");
-    engine.stopRecording();
+    stop();
     EXPECT_EQ(engine.status(), "Saved to " + day + "/Recording 3 - 2.15 PM");
     EXPECT_EQ(
         takeFiles(),
@@ -62,10 +62,10 @@ TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
     QDir(day + "/Recording 3 - 2.15 PM").removeRecursively();
     clock.advance(600);
     for (int i = 0; i < 3; ++i) engine.setArmed(i, false);
-    engine.record();
+    record();
     EXPECT_EQ(engine.folderName(), "Recording 2 - 2.25 PM");
     feed.buffers(50);
-    engine.stopRecording();
+    stop();
     EXPECT_EQ(takeFiles(), QStringList{"Mix - Dec 5 - 2.25.07 PM.wav"});
     EXPECT_EQ(readBytes(inTake("Mix - Dec 5 - 2.25.07 PM.wav")).size(), 654u);
 }
@@ -73,7 +73,7 @@ TEST_F(Takes, FoldersNamesNumberingAndSavedTo) {
 TEST_F(Takes, HourlySetsCrossMidnightAndKeepEveryBufferOnce) {
     clock.advance(35063);  // 23:59:30.25
     open({"In 1", "In 2"});
-    engine.record();
+    record();
     Feed feed = capture(2);
     feed.buffers(300);
     clock.advance(3599.9);
@@ -83,7 +83,7 @@ TEST_F(Takes, HourlySetsCrossMidnightAndKeepEveryBufferOnce) {
     clock.advance(0.1);
     engine.tick();
     feed.buffers(211);
-    engine.stopRecording();
+    stop();
     EXPECT_EQ(engine.recordingFolder(), root.path() + "/Dec 5/Recording 1 - 11.59 PM");
     EXPECT_EQ(takeFiles(),
               (QStringList{"In 1 - Dec 5 - 11.59.30 PM.wav", "In 1 - Dec 6 - 12.59.30 AM.wav",
@@ -213,20 +213,29 @@ TEST(TakeSets, TwoRecordersNeverShareAFolderOrAFileAndASetRollsOverBeforeAFileOu
     std::vector<std::unique_ptr<BufferProcessor>> processors;
     std::vector<Feed> feeds;
     const std::vector<TakeInput> inputs{{0, "Vox?"}, {1, QString(250, u'v')}};
+    auto fine = [](const Status& s) { EXPECT_TRUE(s.empty()) << s.text.toStdString(); };
     for (const QString& where : {day, day, deep}) {
-        auto* r = recorders.emplace_back(std::make_unique<TakeRecorder>(clock, nullptr)).get();
+        // Answers run on the file thread itself: read after waitForFiles().
+        auto* r =
+            recorders.emplace_back(std::make_unique<TakeRecorder>(clock, direct, nullptr)).get();
         auto* p = processors.emplace_back(std::make_unique<BufferProcessor>(r->blocks())).get();
         p->prepare(2);
         r->prepare(2, 48000);
         p->publish({2, 48000, {1, 1}, {0, 0}, true});
-        EXPECT_TRUE(r->start(root.path(), where, inputs, 48000).empty());
+        r->start({root.path(), where, inputs, 48000, clock.instant(), {}, 0.0},
+                 [&](const TakeSets::Opened& o) { fine(o.status); });
+        r->waitForFiles();
         feeds.emplace_back([p](auto b, auto n, auto f) { p->process(b, n, f); }, 2).buffers(20);
         QDir(day + "/Recording 1 - 2.15 PM").removeRecursively();
     }
+    recorders[1]->roll(inputs, 48000, fine);
     recorders[1]->waitForFiles();
-    EXPECT_TRUE(recorders[1]->roll(inputs, 48000).empty());
     feeds[1].buffers(10);
-    for (auto& r : recorders) EXPECT_EQ(r->stop(root.path()).text, "Saved to " + r->folder());
+    for (auto& r : recorders) {
+        r->stop(root.path(), Status::ok("Saved to "),
+                [&](const Status& s) { EXPECT_EQ(s.text, "Saved to " + r->folder()); });
+        r->waitForFiles();
+    }
     EXPECT_EQ(QDir(day).entryList({"Recording *"}),
               (QStringList{"Recording 2 - 2.15 PM", "Recording 3 - 2.15 PM"}));
     const QString tail = " - Dec 5 - 2.15.07 PM.wav";
@@ -243,21 +252,24 @@ TEST(TakeSets, TwoRecordersNeverShareAFolderOrAFileAndASetRollsOverBeforeAFileOu
     UErrorCode status = U_ZERO_ERROR;
     icu::Locale::setDefault(icu::Locale("ar_EG"), status);
     const auto english = qScopeGuard([&] { icu::Locale::setDefault("en_US", status); });
-    TakeRecorder recorder(clock, {});  // its date texts take the locale it is made in
+    TakeRecorder recorder(clock, direct, {});  // its date texts take the locale it is made in
     BufferProcessor processor(recorder.blocks());
     processor.prepare(1);
     recorder.prepare(1, 48000);
     processor.publish({1, 48000, {1}, {0}, true});
     recorder.setMaxFileBytes(6'000'000);
     const std::vector<TakeInput> one{{0, "In 1"}};
-    EXPECT_TRUE(recorder.start(root.path(), std::nullopt, one, 48000).empty());
+    recorder.start({root.path(), std::nullopt, one, 48000, clock.instant(), {}, 0.0},
+                   [&](const TakeSets::Opened& o) { fine(o.status); });
     Feed feed([&](auto b, auto n, auto f) { processor.process(b, n, f); }, 1);
     for (int s = 0; s < 40; ++s, clock.advance(1.0)) {
+        recorder.waitForFiles();
         feed.buffers(48000 / 256 + 1);
         recorder.waitForFiles();
-        EXPECT_TRUE(!recorder.rollDue(48000) || recorder.roll(one, 48000).empty());
+        if (recorder.rollDue(48000)) recorder.roll(one, 48000, fine);
     }
-    recorder.stop(root.path());
+    recorder.stop(root.path(), Status::ok("Saved to "));
+    recorder.waitForFiles();
     const QDir take(recorder.folder());
     EXPECT_EQ(take.dirName(), "Recording 1 - ٢.١٥ م");
     const SndRead first =

@@ -62,7 +62,7 @@ TEST_F(Window, MetersTheStatusLineRowsTheRulesOfATakeAndTypingThatIsNeverInterru
     EXPECT_FALSE(red());
     QFile(root.path() + "/plain").open(QIODevice::WriteOnly);
     engine.setRoot(root.path() + "/plain");  // a day folder that cannot be made
-    engine.record();
+    record();
     EXPECT_TRUE(red());
     engine.setRoot(root.path());
     view->resize(1000, 600);
@@ -78,6 +78,7 @@ TEST_F(Window, MetersTheStatusLineRowsTheRulesOfATakeAndTypingThatIsNeverInterru
     EXPECT_EQ(view->rows().size(), 18u);
     EXPECT_FALSE(view->hearMixButton()->isEnabled());
     click(view->recordButton());
+    answered(), settle();
     EXPECT_EQ(view->recordButton()->text() + view->folderLabel()->text(),
               "STOPRecording 1 - 2.15 PM");
     // The time left, from 8 armed inputs and the mix at 1,440,000 bytes a

@@ -46,7 +46,7 @@ void selfTest(RoomEngine& e, double seconds, const Clock& clock, FILE* out) {
     // One step every few milliseconds, each when its time on `clock` has
     // come: Qt's timers take whole milliseconds in an int, too few for a
     // long run.
-    enum class Step { firstReport, toneReport, lastReport };
+    enum class Step { firstReport, starting, toneReport, lastReport };
     Step step = Step::firstReport;
     const Clock::SteadyTime booted = clock.ticks();
     Clock::SteadyTime recording{};
@@ -69,10 +69,14 @@ void selfTest(RoomEngine& e, double seconds, const Clock& clock, FILE* out) {
             }
             e.testTone(kToneSeconds);
             e.record();
+            recording = now;
+            step = Step::starting;
+        }
+        if (step == Step::starting) {
+            if (e.takeStarting()) return;  // the file thread opens the take
             // Where it records, or why it does not.
             say(out, QStringLiteral("recording → ") +
                          (e.recording() ? e.recordingFolder() : e.status()));
-            recording = now;
             step = Step::toneReport;
             return;
         }
@@ -93,7 +97,8 @@ void selfTest(RoomEngine& e, double seconds, const Clock& clock, FILE* out) {
             say(out, QStringLiteral("peaks (first 8): ") + peaks(e.channels(), 8) +
                          QString::asprintf("   mix: %.3f", static_cast<double>(e.mixPeak())));
             e.stopRecording();
-            if (!e.recordingFolder().isEmpty()) listFiles(out, e.recordingFolder());
+            if (e.waitForFiles(RoomEngine::filesWait) && !e.recordingFolder().isEmpty())
+                listFiles(out, e.recordingFolder());
             done.quit();
         }
     });

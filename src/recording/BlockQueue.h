@@ -23,7 +23,10 @@ public:
     // Audio thread: room for a block of `bytes`, or nullptr when the ring is
     // full (the disk is behind): then the block is lost, never waited for.
     std::byte* tryBegin(std::size_t bytes) { return ring->tryBeginWrite(bytes); }
-    void end() { ring->endWrite(); }
+    void end() {
+        ring->endWrite();
+        ends.fetch_add(1, std::memory_order_release);
+    }
     void countDrop() { dropped.fetch_add(1, std::memory_order_relaxed); }
 
     // Audio thread: the blocks from `position` on wait until release(): a
@@ -42,7 +45,12 @@ public:
 
     // File thread.
     std::span<const std::byte> tryRead() { return ring->tryRead(); }
-    void endRead() { ring->endRead(); }
+    void endRead() {
+        ring->endRead();
+        ++reads;
+    }
+    // Blocks read so far.
+    std::uint64_t read() const { return reads; }
     // Where the blocks that must wait begin.
     std::uint64_t heldFrom() const { return held.load(std::memory_order_acquire); }
     // Any thread: whether blocks wait for a loss to be decided.
@@ -58,6 +66,8 @@ public:
         return frames;
     }
 
+    // Any thread: blocks published so far.
+    std::uint64_t published() const { return ends.load(std::memory_order_acquire); }
     // Main thread: how full the ring is, 0 to 1.
     double fill() const {
         return static_cast<double>(ring->used()) / static_cast<double>(ring->capacity());
@@ -78,6 +88,8 @@ private:
 
     std::unique_ptr<BlockRing> ring;
     alignas(64) std::atomic<std::uint64_t> dropped{0};
+    std::atomic<std::uint64_t> ends{0};
+    std::uint64_t reads = 0;
     std::atomic<std::uint64_t> held{kNone};
     std::array<Gap, kGaps> gaps{};
     alignas(64) std::atomic<std::uint64_t> gapsWritten{0};

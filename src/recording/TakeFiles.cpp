@@ -72,14 +72,28 @@ void TakeFiles::retire(std::unique_ptr<WAVWriter>& writer) {
 }
 
 std::vector<FileFailure> TakeFiles::closeAll() {
+    std::vector<WAVWriter*> all;
+    for (auto& [id, writer] : writers) all.push_back(writer.get());
+    if (mixWriter) all.push_back(mixWriter.get());
+    // Sizes first, for every file: a sync that never comes back leaves the
+    // others' headers written all the same.
+    std::vector<std::string> names;
+    for (WAVWriter* writer : all) {
+        writer->writeSizes();
+        names.push_back(writer->url().string());
+    }
+    {
+        std::lock_guard guard(syncing);
+        unsyncedFiles = names;
+    }
     std::vector<FileFailure> out;
-    auto close = [&out](WAVWriter& writer) {
-        writer.close();
-        if (writer.failed()) out.push_back(failureOf(writer));
-    };
-    for (auto& [id, writer] : writers) close(*writer);
+    for (WAVWriter* writer : all) {
+        writer->close();
+        if (writer->failed()) out.push_back(failureOf(*writer));
+        std::lock_guard guard(syncing);
+        std::erase(unsyncedFiles, writer->url().string());
+    }
     writers.clear();
-    if (mixWriter) close(*mixWriter);
     mixWriter.reset();
     lostInputs = false;
     largest.store(0, std::memory_order_relaxed);

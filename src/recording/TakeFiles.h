@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,14 @@ public:
     void silence(std::uint64_t frames);
 
     // Closes every writer (exact header sizes, data on stable storage) and
-    // empties the table. Returns the files that failed to close cleanly.
+    // empties the table. Every header's sizes are written before the first
+    // sync is waited for. Returns the files that failed to close cleanly.
     std::vector<FileFailure> closeAll();
+    // Any thread: the files closeAll() is syncing and has not finished.
+    std::vector<std::string> unsynced() const {
+        std::lock_guard guard(syncing);
+        return unsyncedFiles;
+    }
 
     // Files that left the set since the last call, with the reason.
     std::vector<FileFailure> takeFailures();
@@ -65,6 +72,8 @@ private:
     void retire(std::unique_ptr<WAVWriter>& writer);
 
     std::vector<FileFailure> failures;
+    mutable std::mutex syncing;  // guards unsyncedFiles
+    std::vector<std::string> unsyncedFiles;
     bool lostInputs = false;  // input files of this set failed; the mix goes on
     std::uint64_t closed = 0;
     std::atomic<std::uint64_t> largest{0};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -9,63 +10,58 @@
 #include "base/Clock.h"
 #include "base/Status.h"
 #include "recording/BlockQueue.h"
-#include "recording/DateText.h"
-#include "recording/FileQueue.h"
-#include "recording/OpenTakeMark.h"
+#include "recording/FileThread.h"
+#include "recording/TakeSets.h"
 
-// An armed input as a set of files needs it.
-struct TakeInput {
-    std::int64_t id;  // channel id: the key of its writer
-    QString name;     // display name: its file's name and description
-};
-
-// Takes and their sets of files: a take folder in a day folder under the
-// recording root, one set of files when the take starts and a new one in the
-// same folder every hour (or before a file outgrows its header), and the
-// failures of files. Folders and names are decided on the main thread; files
-// are opened, written and closed only on the file thread, so a recorded block
-// never meets a half-changed set.
+// Takes as the main thread runs them: it asks the file thread to open a
+// take, roll to a new set and close it (TakeSets, each a posted job), and
+// hears the outcome as an event on the main thread. It never waits for the
+// disk: a volume that stops answering holds the file thread only, and shows
+// here as not answering.
 //
-// Main thread, except blocks() (the audio thread's way in) and what the
-// failure handler is called with (the file thread).
+// Main thread, except blocks() (the audio thread's way in) and the failure
+// handler (called on the file thread).
 class TakeRecorder {
 public:
     // The length of one set of files, seconds.
     static constexpr double rollover = 3600.0;
 
+    // Runs a function on the main thread, later (an event).
+    using ToMain = std::function<void(std::function<void()>)>;
+    // What a job came to, on the main thread.
+    using Done = std::function<void(const Status&)>;
+
     // `onFailure` runs on the file thread when files of the open set failed;
     // it carries the report to the main thread's filesFailed().
-    TakeRecorder(const Clock& clock, FileQueue::FailureHandler onFailure);
+    TakeRecorder(const Clock& clock, ToMain toMain, FileThread::FailureHandler onFailure);
+    ~TakeRecorder();
+    TakeRecorder(const TakeRecorder&) = delete;
+    TakeRecorder& operator=(const TakeRecorder&) = delete;
 
     // Audio thread: where recorded blocks go.
     BlockQueue& blocks() { return queue; }
-    // No audio running: room for several seconds of `channels` inputs at
+    // No block in flight: room for several seconds of `channels` inputs at
     // `rate`, and always for a few blocks of `blockFrames`.
     void prepare(int channels, int rate, int blockFrames = 1024);
 
-    bool recording() const { return active; }
+    bool recording() const { return phase == Phase::recording; }
+    // A take was asked for and is being opened.
+    bool starting() const { return phase == Phase::starting; }
     // The current or last take folder; empty before the first take.
     const QString& folder() const { return takeFolder; }
     // Seconds since the take began.
     double elapsed() const;
 
-    // Whether the volume that holds `folder` has room for a take to begin.
-    using RoomFor = std::function<bool(const QString& folder)>;
-    // Starts a take in `dayFolder` (a path), or in today's under `root`: a new
-    // take folder, never one that exists, and one set of files. Not recording
-    // afterwards when the folder could not be made, `roomFor` says no, or no
-    // file could be made; the status then says why ("Recording not started:
-    // …"). An empty status: all is well.
-    Status start(const QString& root, const std::optional<QString>& dayFolder,
-                 const std::vector<TakeInput>& inputs, int rate, const RoomFor& roomFor = {});
-    // Ends the take: every file closed with exact sizes; "Saved to …" (or
-    // other words before the folder), how many files of the take could not
-    // be written, and the files that failed to close.
-    Status stop(const QString& root,
-                const Status& saying = Status::ok(QStringLiteral("Saved to ")));
-    // A new set of files now. An empty status: all is well. When no file of
-    // the new set could be made, the take has ended and the status says so.
-    Status roll(const std::vector<TakeInput>& inputs, int rate);
+    // Starts a take (see TakeSets::open). `done` hears the status once the
+    // file thread tried: recording() then says whether the take runs; an
+    // empty status, all is well. A stop before then: the take is closed as
+    // soon as it is open, and `done` is not called.
+    void start(TakeSets::Request request, std::function<void(const TakeSets::Opened&)> done);
+    // Ends the take now: no block is taken from here on; the files are
+    // closed on the file thread, and `done` hears "Saved to …".
+    void stop(const QString& root, const Status& saying, Done done = {});
+    // A new set of files now; `done` hears failures, or that the take ended.
+    void roll(const std::vector<TakeInput>& inputs, int rate, Done done);
     // Every tick while recording: whether the set is due to roll over.
     bool rollDue(int rate) const;
     // Main thread: a report from the file thread. A report about a set that
@@ -73,38 +69,39 @@ public:
     // ends only when no file of the open set is left.
     Status filesFailed(const std::vector<FileFailure>& failures, bool exhausted, std::uint64_t set);
 
+    // Every tick: false once one piece of file work (a job, a block) has
+    // been under way for `answerWithin()` of real time (5 s).
+    bool answering();
+    void answerWithin(std::chrono::duration<double> limit) { answerWithin_ = limit; }
     // Any thread: blocks lost because the file thread fell behind.
     std::uint64_t droppedBlocks() const { return queue.droppedBlocks(); }
     // A smaller limit than the header's, to try the roll without 4 GiB files.
     void setMaxFileBytes(std::uint64_t bytes) { maxFileBytes = bytes; }
-    // Waits until the file thread has written every block queued so far.
-    void waitForFiles();
+    // Waits until the file thread has done all it was asked, at most
+    // `limit`; false when it has not. Tests, and the end of the program.
+    bool waitForFiles(std::chrono::milliseconds limit = std::chrono::hours(24)) {
+        return files.waitIdle(limit);
+    }
+    // Any thread: the files whose closing sync has not finished.
+    std::vector<std::string> unsynced() const { return files.unsynced(); }
 
 private:
-    struct Opened {
-        bool any = false;  // at least one file of the set is open
-        std::vector<FileFailure> failures;
-        std::uint64_t set = 0;
-    };
-    Opened openSet(Clock::Instant at, const std::vector<TakeInput>& inputs, int rate);
-    std::vector<FileFailure> closeSet();
-    // A new take folder in `day`: its path, or the reason there is none.
-    std::optional<QString> makeTakeFolder(const QString& day, Clock::WallTime now, Status& why);
-    Status endAfter(const std::vector<FileFailure>& failures, const QString& root);
-    void count(const std::vector<FileFailure>& failures) { failedFiles += failures.size(); }
+    enum class Phase { idle, starting, recording };
 
     const Clock& clock;
+    const ToMain toMain;
     BlockQueue queue;
-    FileQueue files;
-    DateText dayFmt{"MMM d"};
-    DateText minuteFmt{"h.mm a"};
-    DateText secondFmt{"h.mm.ss a"};
-    bool active = false;
+    FileThread files;
+    TakeSets sets;  // file thread only
+    Phase phase = Phase::idle;
+    std::uint64_t takes = 0;  // counts the takes asked for: a late answer finds it moved on
+    bool rolling = false;
     QString takeFolder;
     Clock::Instant takeStart;
     Clock::Instant setStart;
-    std::uint64_t openSetNumber = 0;
-    std::size_t failedFiles = 0;  // of this take: not made, or failed while written
+    std::uint64_t openSet = 0;
     std::uint64_t maxFileBytes = WAVWriter::maxDataBytes;
-    std::unique_ptr<OpenTakeMark> mark;  // while the take runs
+    std::chrono::duration<double> answerWithin_{5.0};
+    std::uint64_t workSeen = 0;         // the piece of file work seen under way
+    Clock::SteadyTime workSeenSince{};  // since when
 };

@@ -15,6 +15,7 @@
 #include <limits>
 
 #include "recording/DateText.h"
+#include "recording/FileCalls.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ void encode(const float* in, std::size_t n, std::uint8_t* out) {
 int writeAll(int fd, const std::uint8_t* bytes, std::size_t size, std::size_t& written) {
     written = 0;
     while (written < size) {
-        const ssize_t n = ::write(fd, bytes + written, size - written);
+        const ssize_t n = FileCalls::use().write(fd, bytes + written, size - written);
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno;
@@ -140,7 +141,7 @@ int pwriteU32(int fd, std::uint32_t v, std::size_t at) {
     std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
                          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
     for (;;) {
-        const ssize_t n = ::pwrite(fd, b, sizeof b, static_cast<off_t>(at));
+        const ssize_t n = FileCalls::use().pwrite(fd, b, sizeof b, static_cast<off_t>(at));
         if (n == sizeof b) return 0;
         if (n < 0 && errno == EINTR) continue;
         return n < 0 ? errno : EIO;
@@ -299,19 +300,23 @@ bool WAVWriter::flush(bool all) {
     return true;
 }
 
+bool WAVWriter::writeSizes() {
+    if (fd < 0) return false;
+    if (pendingBytes > 0 && !flush(true)) return false;  // fail() has rewritten the header
+    for (const auto& [value, at] :
+         {std::pair{dataBytes + kEmptyRiffSize, kRiffSizeAt}, std::pair{dataBytes, kDataSizeAt}}) {
+        if (const int code = pwriteU32(fd, saturate32(value), at)) {
+            fail("header update", code);
+            return false;
+        }
+    }
+    return true;
+}
+
 void WAVWriter::patch() {
     lastPatch = clock.ticks();
-    if (pendingBytes > 0 && !flush(true)) return;  // fail() has rewritten the header
-    if (const int code = pwriteU32(fd, saturate32(dataBytes + kEmptyRiffSize), kRiffSizeAt)) {
-        fail("header update", code);
-        return;
-    }
-    if (const int code = pwriteU32(fd, saturate32(dataBytes), kDataSizeAt)) {
-        fail("header update", code);
-        return;
-    }
     // On stable storage, so that a power cut loses no more than a crash does.
-    if (::fdatasync(fd) != 0) fail("sync", errno);
+    if (writeSizes() && FileCalls::use().fdatasync(fd) != 0) fail("sync", errno);
 }
 
 void WAVWriter::fail(const char* step, int code) {
@@ -332,11 +337,11 @@ void WAVWriter::fail(const char* step, int code) {
 
 void WAVWriter::close() {
     if (fd < 0) return;
-    patch();
     // Give back the space reserved past the end.
-    if (reserved > 0) {
+    if (reserved > 0 && writeSizes()) {
         [[maybe_unused]] int ignored = ::ftruncate(fd, static_cast<off_t>(headerBytes + dataBytes));
     }
+    patch();
     if (::close(fd) != 0 && !err) {
         // The data may not have reached the disk (network volumes report it here).
         err = std::error_code(errno, std::generic_category());

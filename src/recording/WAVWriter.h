@@ -57,7 +57,11 @@ public:
 
     // Appends `frames` frames of `channels` interleaved samples.
     void write(const float* interleaved, std::int64_t frames);
-    // Brings the header up to date and closes the file. Nothing is written after.
+    // Writes what is pending and the header's sizes, into the page cache:
+    // no wait for the disk. False once the writer failed or is closed.
+    bool writeSizes();
+    // Brings the header up to date on stable storage and closes the file.
+    // Nothing is written after.
     void close();
 
     const std::filesystem::path& url() const { return path; }

@@ -33,16 +33,20 @@ RoomEngine& RoomEngine::shared() {
 RoomEngine::RoomEngine(const Clock& c, QObject* parent)
     : RoomState(parent),
       clock(c),
-      recorder(c,
-               [this](std::vector<FileFailure> failures, bool exhausted, std::uint64_t set) {
-                   // From the file thread to the main thread; dropped if the engine is gone.
-                   QMetaObject::invokeMethod(
-                       this,
-                       [this, failures = std::move(failures), exhausted, set] {
-                           showTakeStatus(recorder.filesFailed(failures, exhausted, set));
-                       },
-                       Qt::QueuedConnection);
-               }),
+      // From the file thread to the main thread, as events; dropped if the engine is gone.
+      recorder(
+          c,
+          [this](std::function<void()> event) {
+              QMetaObject::invokeMethod(this, std::move(event), Qt::QueuedConnection);
+          },
+          [this](std::vector<FileFailure> failures, bool exhausted, std::uint64_t set) {
+              QMetaObject::invokeMethod(
+                  this,
+                  [this, failures = std::move(failures), exhausted, set] {
+                      showTakeStatus(recorder.filesFailed(failures, exhausted, set));
+                  },
+                  Qt::QueuedConnection);
+          }),
       processor(recorder.blocks()),
       disk(std::make_unique<DiskSpace>(c)),
       losses(c) {
@@ -67,6 +71,7 @@ void RoomEngine::setFreeSpace(DiskSpace::Source source, std::chrono::millisecond
 }
 
 void RoomEngine::setStatus(const Status& status) {
+    ++statusesSet;
     line.base = status;
     line.note = {};
     showStatus();
@@ -100,7 +105,11 @@ bool RoomEngine::belowReserve(const DiskSpace::Reading& reading, double perSecon
 void RoomEngine::watchDisk() {
     disk->watch(recording_ ? recordingFolder_ : rootPath_);
     const DiskSpace::Reading now = disk->latest();
-    if (diskAnswering_ != now.answering) assign(diskAnswering_, now.answering);
+    // File work under way for 5 s, or a volume that does not say its free
+    // space: the disk does not answer. The take goes on counting what it loses.
+    const bool filesAnswer = recorder.answering();
+    if (diskAnswering_ != (now.answering && filesAnswer))
+        assign(diskAnswering_, now.answering && filesAnswer);
     const double perSecond = takeBytesPerSecond();
     const double left =
         now.free && perSecond > 0.0 ? static_cast<double>(*now.free) / perSecond : -1.0;
@@ -112,8 +121,10 @@ void RoomEngine::watchDisk() {
     // Said under 10 minutes, and taken off only above 12, so it does not flap.
     const bool warn =
         recording_ && left >= 0.0 && (left < 600.0 || (!line.disk.empty() && left <= 720.0));
-    const Status warning = Status::ok(
+    Status warning = Status::ok(
         warn ? QStringLiteral(" · Disk almost full — ") + remainingText(left) : QString());
+    if (!filesAnswer)
+        warning = warning + Status::failed(QStringLiteral(" · the disk is not answering"));
     if (warning != line.disk) {
         line.disk = warning;
         showStatus();
@@ -212,7 +223,7 @@ void RoomEngine::stopEngine() {
 }
 
 void RoomEngine::stopCapture() {
-    if (recording_) endTake(Status::ok(QStringLiteral("Saved to ")));
+    if (recording_ || recorder.starting()) endTake(Status::ok(QStringLiteral("Saved to ")));
     session.stop();
     feed.reset();
     hwRate_ = kNominalRate;
@@ -241,16 +252,16 @@ void RoomEngine::act(const Lifecycle::Step& step) {
             startEngine();
             return;
         case Lifecycle::Do::resume:
-            startTake(step.folder);
-            if (!recording_) return;  // refused: its status says why
-            qInfo().noquote() << QStringLiteral("interface: back; recording goes on in ") +
-                                     recordingFolder_;
-            addNote(QStringLiteral(" · recording resumed after the interface came back"));
+            startTake(step.folder, [this] {
+                qInfo().noquote() << QStringLiteral("interface: back; recording goes on in ") +
+                                         recordingFolder_;
+                addNote(QStringLiteral(" · recording resumed after the interface came back"));
+            });
             return;
         case Lifecycle::Do::carryOn:
-            startTake(step.folder);
-            if (!recording_) return;
-            addNote(QStringLiteral("  — interface changed; recording continued as a new take"));
+            startTake(step.folder, [this] {
+                addNote(QStringLiteral("  — interface changed; recording continued as a new take"));
+            });
             return;
     }
 }
@@ -329,34 +340,39 @@ void RoomEngine::record(const std::optional<QString>& dayFolder) {
     startTake(name.isEmpty() ? std::nullopt : std::optional(rootPath_ + u'/' + name));
 }
 
-void RoomEngine::startTake(const std::optional<QString>& dayFolder) {
-    if (!running_ || recording_) return;
+void RoomEngine::startTake(const std::optional<QString>& dayFolder,
+                           const std::function<void()>& then) {
+    if (!running_ || recording_ || recorder.starting()) return;
     life.cancelResume();  // whoever starts a take, a cut-off one is not taken up after it
-    const double reserve = reserveFor(takeBytesPerSecond());
-    std::optional<std::uint64_t> free;  // of the volume the take goes to
-    const Status status =
-        recorder.start(rootPath_, dayFolder, armedInputs(), hwRate_, [&](const QString& folder) {
-            free = freeSpace(folder.toStdString());
-            return !free || static_cast<double>(*free) >= reserve;
-        });
-    assign(recordingFolder_, recorder.folder());
-    assign(folderName_, QDir(recorder.folder()).dirName());
-    if (!recorder.recording()) {
-        setStatus(status);
-        return;
-    }
-    disk->watch(recordingFolder_, free);  // not the root's figure: it may be another volume
-    controls.recording = true;
-    losses.begin(++controls.take, session.xrunNotices());
-    publishControls();
-    life.takeStarted(QFileInfo(recordingFolder_).path());
-    assign(recording_, true);
-    assign(elapsed_, 0.0);
-    if (!status.empty()) setStatus(status);
+    TakeSets::Request request{rootPath_,
+                              dayFolder,
+                              armedInputs(),
+                              hwRate_,
+                              clock.instant(),
+                              freeSpace,
+                              reserveFor(takeBytesPerSecond())};
+    recorder.start(std::move(request), [this, then](const TakeSets::Opened& opened) {
+        if (!recorder.recording()) {
+            setStatus(opened.status);
+            return;
+        }
+        assign(recordingFolder_, opened.folder);
+        assign(folderName_, QDir(opened.folder).dirName());
+        // Not the root's figure: the take may be on another volume.
+        disk->watch(recordingFolder_, opened.free);
+        controls.recording = true;
+        losses.begin(++controls.take, session.xrunNotices());
+        publishControls();
+        life.takeStarted(QFileInfo(recordingFolder_).path());
+        assign(recording_, true);
+        assign(elapsed_, 0.0);
+        if (!opened.status.empty()) setStatus(opened.status);
+        if (then) then();
+    });
 }
 
 void RoomEngine::stopRecording() {
-    if (!recording_) {
+    if (!recording_ && !recorder.starting()) {
         life.cancelResume();  // asked to stop: a take cut off by a loss is not taken up again
         return;
     }
@@ -365,8 +381,12 @@ void RoomEngine::stopRecording() {
 
 void RoomEngine::endTake(const Status& saying) {
     // Blocks handed over before this are written before the files close.
-    endTakeState();
-    setStatus(recorder.stop(rootPath_, saying));
+    if (recording_) endTakeState();
+    // Said once the files are closed, unless the status has moved on since.
+    const std::uint64_t said = statusesSet;
+    recorder.stop(rootPath_, saying, [this, said](const Status& saved) {
+        if (said == statusesSet) setStatus(saved);
+    });
 }
 
 void RoomEngine::endTakeState() {
@@ -378,8 +398,19 @@ void RoomEngine::endTakeState() {
     assign(recording_, false);
 }
 
+bool RoomEngine::waitForFiles(std::chrono::milliseconds limit) {
+    if (recorder.waitForFiles(limit)) return true;
+    qWarning().noquote() << QStringLiteral("files: the disk did not answer within %1 s")
+                                .arg(std::chrono::duration<double>(limit).count());
+    for (const std::string& file : recorder.unsynced()) {
+        qWarning().noquote() << QStringLiteral("files: the sync of %1 did not finish")
+                                    .arg(QString::fromStdString(file));
+    }
+    return false;
+}
+
 void RoomEngine::rollFiles() {
-    showTakeStatus(recorder.roll(armedInputs(), hwRate_));
+    recorder.roll(armedInputs(), hwRate_, [this](const Status& status) { showTakeStatus(status); });
 }
 
 void RoomEngine::showTakeStatus(const Status& status) {

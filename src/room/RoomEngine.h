@@ -77,8 +77,15 @@ public:
     // blocks lost because the disk fell behind.
     std::uint64_t xrunNotices() const { return session.xrunNotices(); }
     std::uint64_t droppedBlocks() const { return recorder.droppedBlocks(); }
-    // Waits until the file thread has written every block recorded so far.
-    void waitForFiles() { recorder.waitForFiles(); }
+    // A take was asked for and the file thread is opening it.
+    bool takeStarting() const { return recorder.starting(); }
+    // How long the end of the program waits for the files to be closed.
+    static constexpr std::chrono::seconds filesWait{10};
+    // Waits until the file thread has done all it was asked (every block
+    // recorded so far written, every file closed), at most `limit`. False
+    // when it has not: the log then names each file whose sync did not
+    // finish. Tests, and the end of the program, after stopEngine().
+    bool waitForFiles(std::chrono::milliseconds limit = std::chrono::hours(24));
 
 private:
     // Carries out what the life of capture and take decided.
@@ -91,8 +98,9 @@ private:
     // One reading of the devices, published; the choice made from it for the
     // given stored choices (by default the engine's own).
     DeviceSession::Devices listDevices(const QString& inputUID = {}, const QString& outputUID = {});
-    // Starts a take in `dayFolder` (a path), or in today's under the root.
-    void startTake(const std::optional<QString>& dayFolder);
+    // Starts a take in `dayFolder` (a path), or in today's under the root;
+    // `then` once it runs.
+    void startTake(const std::optional<QString>& dayFolder, const std::function<void()>& then = {});
     void stopCapture();
     void rollFiles();
     // After a failure report or a roll: the take may have ended.
@@ -130,6 +138,7 @@ private:
     DiskSpace::Source freeSpace = &DiskSpace::freeBytes;  // asked once as a take begins
     std::unique_ptr<DiskSpace> disk;
     StatusLine line;
+    std::uint64_t statusesSet = 0;  // counts setStatus(): a late answer finds it moved on
     DropoutReport losses;
     SleepInhibitor awake;  // held while a take runs
 };

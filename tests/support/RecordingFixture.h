@@ -26,6 +26,16 @@ bool waitFor(Done done, int tries = 500, bool events = true) {
     return done();
 }
 
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+// Runs a file job's answer at once, on the file thread: for a recorder
+// tested without the engine, read after waitForFiles().
+inline void direct(std::function<void()> answer) {
+    answer();
+}
+
 // Runs the event loop for `seconds` of wall time (audio runs meanwhile).
 inline void runFor(double seconds) {
     waitFor([] { return false; }, static_cast<int>(seconds * 100));
@@ -45,6 +55,21 @@ protected:
                 return std::optional(freeSpace.load());
             },
             std::chrono::milliseconds(5));
+    }
+    // The file thread's answers (a take opened, a set rolled, files closed)
+    // taken in by the engine.
+    void answered() {
+        engine.waitForFiles();
+        QCoreApplication::processEvents();
+    }
+    // A take asked for, or ended, and the file thread's answer taken in.
+    void record(const std::optional<QString>& day = std::nullopt) {
+        engine.record(day);
+        answered();
+    }
+    void stop() {
+        engine.stopRecording();
+        answered();
     }
     // Starts the engine on these devices, as plugging them in would.
     void plug(const QList<AudioDev>& devices) {

@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
     engine.refreshDevices();
     engine.startEngine();
     engine.record();
+    engine.waitForFiles();
+    QCoreApplication::processEvents();  // the take's files are open
     const std::string moment = argv[2];
     if (moment == "created") ::raise(SIGKILL);
     // Each buffer written before the clock moves on: headers rewritten at fixed frames.

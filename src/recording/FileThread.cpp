@@ -1,21 +1,21 @@
-#include "recording/FileQueue.h"
+#include "recording/FileThread.h"
 
 #include <pthread.h>
 
-#include <chrono>
 #include <future>
+#include <memory>
 
 namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 }
 
-FileQueue::FileQueue(BlockQueue& queue, FailureHandler handler)
+FileThread::FileThread(BlockQueue& queue, FailureHandler handler)
     : blocks(queue), onFailure(std::move(handler)) {
     thread = std::thread([this] { run(); });
     pthread_setname_np(thread.native_handle(), "tessaly.files");
 }
 
-FileQueue::~FileQueue() {
+FileThread::~FileThread() {
     {
         std::lock_guard guard(lock);
         stopping = true;
@@ -24,32 +24,36 @@ FileQueue::~FileQueue() {
     thread.join();
 }
 
-void FileQueue::sync(const std::function<void()>& job) {
-    std::promise<void> done;
-    auto finished = done.get_future();
+void FileThread::post(std::function<void()> job) {
     {
         std::lock_guard guard(lock);
-        jobs.emplace_back([&] {
-            job();
-            done.set_value();
-        });
+        jobs.push_back({blocks.published(), std::move(job)});
     }
     wake.release();
-    finished.wait();
 }
 
-void FileQueue::resize(std::size_t bytes) {
-    sync([&] { blocks.resize(bytes); });
+bool FileThread::waitIdle(std::chrono::milliseconds limit) {
+    // Shared: a job that runs after the wait gave up still has its promise.
+    auto done = std::make_shared<std::promise<void>>();
+    post([done] { done->set_value(); });
+    return done->get_future().wait_for(limit) == std::future_status::ready;
 }
 
-void FileQueue::drain(bool all) {
-    for (auto bytes = blocks.tryRead(); !bytes.empty(); bytes = blocks.tryRead()) {
+void FileThread::resize(std::size_t bytes) {
+    post([this, bytes] { blocks.resize(bytes); });
+}
+
+void FileThread::drain(bool all, std::uint64_t upTo) {
+    for (auto bytes = blocks.tryRead(); !bytes.empty() && blocks.read() < upTo;
+         bytes = blocks.tryRead()) {
         const RecordBlock block(bytes);
         // A loss before it may still be found: it waits, unless a job needs
         // every block written now (then a loss found later goes further on).
         if (!all && block.position() >= blocks.heldFrom()) break;
+        begun.fetch_add(1, std::memory_order_release);
         take.silence(blocks.takeGapsUpTo(block.position()));
         take.write(block);
+        ended.fetch_add(1, std::memory_order_release);
         blocks.endRead();
     }
     // A job that follows collects them itself: a take that ends counts them.
@@ -58,7 +62,7 @@ void FileQueue::drain(bool all) {
     }
 }
 
-void FileQueue::run() {
+void FileThread::run() {
     for (;;) {
         // Woken by a job, or every few milliseconds to drain the blocks.
         (void)wake.try_acquire_for(kPollInterval);
@@ -67,9 +71,15 @@ void FileQueue::run() {
         jobs.clear();
         const bool last = stopping && ready.empty();
         guard.unlock();
-        // Blocks published before a job was posted are written before it runs.
-        drain(!ready.empty() || last);
-        for (auto& job : ready) job();
+        for (Job& job : ready) {
+            // Blocks published before it was posted are written before it
+            // runs, and those after it, after: a roll splits the take exactly.
+            drain(true, job.after);
+            begun.fetch_add(1, std::memory_order_release);
+            job.run();
+            ended.fetch_add(1, std::memory_order_release);
+        }
+        drain(last);
         if (last) return;
     }
 }
