@@ -3,6 +3,8 @@
 #include <QJsonObject>
 
 #include "link/RoomLink.h"
+#include "recording/FileCalls.h"
+#include "recording/OpenTakeMark.h"
 #include "support/ControlRoom.h"
 #include "support/RecordingFixture.h"
 
@@ -139,4 +141,68 @@ TEST_F(Link, CommandsActOnTheEngineWithStrictTypes) {
     room.send({R"({"type":"set","i":0,"name":")" + QByteArray(RoomLink::maxMessage, 'x') + "\"}"});
     ASSERT_TRUE(waitFor([&] { return room.connections() == 2 && engine.linkConnected(); }));
     command(R"({"type":"set","i":2,"name":"still obeys"})");
+}
+
+// A volume whose syncs stop answering until it is released: the window's
+// tick and the link go on through a roll, a stop and a quit that hang; what
+// the ring cannot hold is counted as lost; every header's sizes are written
+// before a sync is waited for; the quit gives up after its limit, naming the
+// files and keeping their marker; released, every file ends exact.
+TEST_F(Link, AVolumeThatStopsAnsweringHoldsNoOneButItsFiles) {
+    static std::atomic<bool> hung = false;
+    static std::atomic<int> held = 0;
+    auto sync = [](int fd) {
+        for (held += hung; hung;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return ::fdatasync(fd);
+    };
+    const FileCalls system = FileCalls::use();
+    FileCalls::use().fdatasync = FileCalls::use().fsync = sync;
+    const auto restore = qScopeGuard([&] { hung = false, FileCalls::use() = system; });
+    static QStringList log;
+    qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& l) { log << l; });
+    engine.answerWithin(std::chrono::milliseconds(300));
+    engine.stopEngine();
+    engine.boot();  // its tick, every 0.05 s
+    ASSERT_TRUE(waitFor([&] { return engine.running(); }));
+    record();
+    Feed feed = capture(4);
+    feed.buffers(100);
+    answered();
+    auto live = [&](const char* stage) {  // the link's 50 messages a second, the tick's status
+        const auto before = room.messages().size();
+        runFor(0.5);
+        EXPECT_NEAR(room.messages().size() - before, 25, 8) << stage;
+        EXPECT_TRUE(nextStatus()["status"].toString().endsWith(" · the disk is not answering"))
+            << stage;
+    };
+    hung = true;
+    clock.advance(3600);  // the roll, behind a header rewrite that hangs
+    ASSERT_TRUE(waitFor([&] { return held > 0; }));
+    feed.buffers(6 * 48000 / 256);  // more than the ring holds
+    live("roll");
+    EXPECT_GT(engine.droppedBlocks(), 0u);
+    hung = false;
+    ASSERT_TRUE(waitFor([&] { return engine.status().contains("disk too slow: "); }));
+    feed.buffers(100);
+    answered();
+    const QStringList second = takeFiles().filter("3.15.07 PM");
+    ASSERT_EQ(second.size(), 5);
+    hung = true;
+    engine.stopRecording();  // its close hangs in the first sync
+    live("stop");
+    for (const QString& name : second)
+        EXPECT_TRUE(exactHeader(readBytes(inTake(name)))) << inTake(name);
+    engine.stopEngine();
+    log.clear();
+    EXPECT_FALSE(engine.waitForFiles(std::chrono::milliseconds(200)));
+    qInstallMessageHandler(nullptr);
+    EXPECT_EQ(log.size(), 1 + 5) << log.join('\n').toStdString();
+    for (const QString& name : second)
+        EXPECT_TRUE(log.join('\n').contains(name + " did not finish"));
+    EXPECT_EQ(QDir(OpenTakeMark::folder()).entryList({"*.take"}).size(), 1);
+    hung = false;
+    EXPECT_TRUE(engine.waitForFiles());
+    EXPECT_EQ(expectExactHeaders(engine.recordingFolder().toStdString()), 10);
+    EXPECT_TRUE(QDir(OpenTakeMark::folder()).entryList({"*.take"}).isEmpty());
 }

@@ -1,10 +1,12 @@
 // tessaly: the windowed recorder, its headless and self-test modes. Every way
-// out passes through stopEngine(), so open recordings are closed exactly.
+// out passes through finish(), so open recordings are closed exactly.
 
 #include <unistd.h>
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 #include "app/LaunchOptions.h"
 #include "app/MainWindow.h"
@@ -34,7 +36,19 @@ void installBackend(const LaunchOptions& o) {
     if (qEnvironmentVariable("TESSALY_MICROPHONE") == u"denied") Permission::setGranted(false);
 }
 
-// SIGTERM and SIGINT end every mode the same way: engine stopped, status 0.
+// The end of every mode, once the window and the link are gone: the take
+// ended and its files closed. A volume that does not answer within the limit
+// must not hold the program: the log names the files whose syncs did not
+// finish, their crash marker stays for the repair at the next start, and the
+// program ends with 1 at once (a thread the kernel holds in a sync may still
+// keep the process until the disk answers; nothing else does).
+int finish(RoomEngine& engine) {
+    engine.stopEngine();
+    if (engine.waitForFiles(RoomEngine::filesWait)) return 0;
+    std::_Exit(1);
+}
+
+// SIGTERM and SIGINT end every mode the same way: engine stopped, then finish().
 SignalBridge* stopOnSignals(RoomEngine& engine) {
     return new SignalBridge([&engine](int) {
         engine.stopEngine();
@@ -65,11 +79,12 @@ int windowed(int argc, char** argv, const LaunchOptions& o) {
     stopOnSignals(engine)->setParent(&app);
     if (!o.hidden) window.reveal();
     engine.boot();
-    RoomLink link(engine, engine);
-    link.start();
+    auto link = std::make_unique<RoomLink>(engine, engine);
+    link->start();
     app.exec();
-    engine.stopEngine();
-    return 0;
+    window.hide();
+    link.reset();  // the Control Room sees it go at once
+    return finish(engine);
 }
 
 int headless(int argc, char** argv, const LaunchOptions& o, pid_t parent) {
@@ -82,11 +97,11 @@ int headless(int argc, char** argv, const LaunchOptions& o, pid_t parent) {
         QCoreApplication::exit(0);
     });
     engine.boot();
-    RoomLink link(engine, engine);
-    link.start();
+    auto link = std::make_unique<RoomLink>(engine, engine);
+    link->start();
     app.exec();
-    engine.stopEngine();
-    return 0;
+    link.reset();
+    return finish(engine);
 }
 
 int runSelfTest(int argc, char** argv, const LaunchOptions& o) {
@@ -95,7 +110,7 @@ int runSelfTest(int argc, char** argv, const LaunchOptions& o) {
     RoomEngine& engine = RoomEngine::shared();
     stopOnSignals(engine)->setParent(&app);
     selfTest(engine, o.selfTestSeconds);
-    return 0;
+    return finish(engine);
 }
 
 }  // namespace

@@ -27,7 +27,9 @@ FileThread::~FileThread() {
 void FileThread::post(std::function<void()> job) {
     {
         std::lock_guard guard(lock);
-        jobs.push_back({blocks.published(), std::move(job)});
+        const std::uint64_t after = blocks.published();
+        if (jobs.empty()) firstJobAfter.store(after, std::memory_order_release);
+        jobs.push_back({after, std::move(job)});
     }
     wake.release();
 }
@@ -46,6 +48,8 @@ void FileThread::resize(std::size_t bytes) {
 void FileThread::drain(bool all, std::uint64_t upTo) {
     for (auto bytes = blocks.tryRead(); !bytes.empty() && blocks.read() < upTo;
          bytes = blocks.tryRead()) {
+        // A job posted meanwhile takes the blocks that came after it.
+        upTo = std::min(upTo, firstJobAfter.load(std::memory_order_acquire));
         const RecordBlock block(bytes);
         // A loss before it may still be found: it waits, unless a job needs
         // every block written now (then a loss found later goes further on).
@@ -69,6 +73,7 @@ void FileThread::run() {
         std::unique_lock guard(lock);
         auto ready = std::move(jobs);
         jobs.clear();
+        firstJobAfter.store(kNoJob, std::memory_order_release);
         const bool last = stopping && ready.empty();
         guard.unlock();
         for (Job& job : ready) {
@@ -79,7 +84,7 @@ void FileThread::run() {
             job.run();
             ended.fetch_add(1, std::memory_order_release);
         }
-        drain(last);
+        drain(last, firstJobAfter.load(std::memory_order_acquire));
         if (last) return;
     }
 }

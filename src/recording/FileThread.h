@@ -66,9 +66,10 @@ public:
 
 private:
     void run();
-    // Writes the blocks published so far, up to the `upTo`th; `all`: those
-    // held back too.
-    void drain(bool all, std::uint64_t upTo = ~std::uint64_t{0});
+    static constexpr std::uint64_t kNoJob = ~std::uint64_t{0};
+    // Writes the blocks published so far, up to the `upTo`th and never past
+    // a job waiting; `all`: those held back too.
+    void drain(bool all, std::uint64_t upTo = kNoJob);
 
     BlockQueue& blocks;
     TakeFiles take;
@@ -81,6 +82,7 @@ private:
         std::function<void()> run;
     };
     std::deque<Job> jobs;
+    std::atomic<std::uint64_t> firstJobAfter{kNoJob};  // of the first job waiting
     bool stopping = false;
     std::counting_semaphore<> wake{0};  // a job was posted, or the thread stops
     std::thread thread;

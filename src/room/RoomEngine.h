@@ -49,6 +49,9 @@ public:
     // How often an interface that is not there is looked for again (2 s),
     // on the engine's clock.
     void setRetryInterval(std::chrono::milliseconds interval);
+    // How long one piece of file work may take before the disk shows as not
+    // answering (5 s; tests).
+    void answerWithin(std::chrono::duration<double> limit) { recorder.answerWithin(limit); }
     // Where the free disk space comes from, and how often it is read (tests).
     void setFreeSpace(DiskSpace::Source source, std::chrono::milliseconds interval);
 
