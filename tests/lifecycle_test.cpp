@@ -110,116 +110,54 @@ TEST_F(Interfaces, StatusTextsForEveryKindOfStart) {
     qInstallMessageHandler(nullptr);
 }
 
-// The life of capture and take, event by event on one clock.
+// The life of capture and take, event by event on one clock: "time event
+// state [step]", where tick is a tick without a new buffer and audio one with.
 TEST(Lifecycle, EveryTransition) {
-    using S = Lifecycle::State;
-    using D = Lifecycle::Do;
-    using C = DeviceSession::Change;
-    enum Event { start, fail, stop, take, end, cancel, same, differs, gone, tick, audio };
-    struct Row {
-        double at;
-        Event event;
-        S state;
-        D step = D::nothing;
-    };
-    const Row rows[] = {
-        {0.0, fail, S::waiting},                     // nothing there at start-up
-        {1.9, tick, S::waiting},                     // looked for again after 2 s
-        {2.0, tick, S::waiting, D::look},            //
-        {2.5, same, S::waiting},                     // a change while waiting is looked at
-        {3.4, tick, S::waiting},                     // once changes are over for a second
-        {3.5, tick, S::waiting, D::look},            //
-        {3.5, start, S::running},                    //
-        {5.0, differs, S::running},                  // within 1.5 s of the start: later
-        {6.5, audio, S::running},                    //
-        {6.6, tick, S::running, D::judge},           // looked at again
-        {6.6, same, S::running},                     //
-        {9.0, tick, S::running},                     // no take: silence loses nothing
-        {9.0, take, S::recording},                   //
-        {10.0, differs, S::restarting, D::restart},  // the take goes on as a new one
-        {10.0, start, S::running, D::carryOn},       //
-        {10.0, take, S::recording},                  //
-        {10.1, gone, S::lost, D::lose},              // a loss is never put off
-        {10.1, end, S::lost},                        // its files closed: the take waits to go on
-        {11.0, same, S::lost},                       //
-        {12.0, tick, S::lost, D::look},              //
-        {12.0, start, S::steadying},                 // back: audio must be steady first
-        {12.2, audio, S::steadying},                 //
-        {12.8, tick, S::steadying},                  // a gap of 0.6 s
-        {12.9, audio, S::steadying},                 // steady from here
-        {13.3, audio, S::steadying},                 //
-        {13.7, audio, S::steadying},                 //
-        {13.9, audio, S::running, D::resume},        //
-        {13.9, take, S::recording},                  //
-        {15.8, tick, S::recording},                  //
-        {15.9, tick, S::lost, D::lose},              // silent for 2 s: lost, told or not
-        {16.0, cancel, S::waiting},                  // the user's stop: it stays ended
-        {17.9, tick, S::waiting, D::look},           //
-        {17.9, start, S::running},                   //
-        {17.9, take, S::recording},                  //
-        {18.0, gone, S::lost, D::lose},              //
-        {18.0, fail, S::lost},                       //
-        {20.0, tick, S::lost, D::look},              //
-        {20.0, start, S::steadying},                 //
-        {21.0, take, S::recording},                  // the user's own take ends the wait
-        {21.0, end, S::running},                     //
-        {22.0, audio, S::running},                   // nothing else goes on
-        {23.0, audio, S::running},                   //
-        {23.0, take, S::recording},                  //
-        {23.0, gone, S::lost, D::lose},              //
-        {25.0, tick, S::lost, D::look},              //
-        {25.0, start, S::steadying},                 //
-        {27.0, differs, S::lost, D::restart},        // the wait goes on through a restart
-        {27.0, start, S::steadying},                 //
-        {27.0, cancel, S::running},                  // a choice of device, a refresh
-        {27.0, stop, S::stopped},                    //
-        {40.0, tick, S::stopped},                    // nothing is looked for
-        {40.0, same, S::stopped},                    //
-    };
+    const QString script =
+        "0 fail waiting; 1.9 tick waiting; 2 tick waiting look; "      // looked for every 2 s
+        "2.5 same waiting; 3.4 tick waiting; 3.5 tick waiting look; "  // changes over for 1 s
+        "3.5 start running; 5 differs running; 6.5 audio running; "    // guarded after a start
+        "6.6 tick running judge; 6.6 same running; 9 tick running; "   // no take: silence is fine
+        "9 take recording; 10 differs restarting restart; 10 start running carryOn; "
+        "10 take recording; 10.1 gone lost lose; 10.1 end lost; 11 same lost; "  // never put off
+        "12 tick lost look; 12 start steadying; 12.2 audio steadying; 12.8 tick steadying; "
+        "12.9 audio steadying; 13.3 audio steadying; 13.7 audio steadying; "  // a gap, then steady
+        "13.9 audio running resume; 13.9 take recording; 15.8 tick recording; "
+        "15.9 tick lost lose; 16 cancel waiting; 17.9 tick waiting look; "  // silent 2 s; a stop
+        "17.9 start running; 17.9 take recording; 18 gone lost lose; 18 fail lost; "
+        "20 tick lost look; 20 start steadying; 21 take recording; 21 end running; "  // user's take
+        "22 audio running; 23 audio running; 23 take recording; 23 gone lost lose; "
+        "25 tick lost look; 25 start steadying; 27 differs lost restart; 27 start steadying; "
+        "27 cancel running; 27 stop stopped; 40 tick stopped; 40 same stopped";
+    const QStringList states{"stopped", "waiting",   "running",   "recording",
+                             "lost",    "steadying", "restarting"},
+        steps{"", "look", "judge", "lose", "restart", "resume", "carryOn"};
     Lifecycle life;
     std::uint64_t buffers = 0;
-    for (const Row& row : rows) {
-        const auto at = Clock::SteadyTime(std::chrono::milliseconds(std::lround(row.at * 1000)));
-        Lifecycle::Step step;
-        switch (row.event) {
-            case start:
-                step = life.started(at, buffers);
-                break;
-            case fail:
-                life.failed(at);
-                break;
-            case stop:
-                life.stopped();
-                break;
-            case take:
-                life.takeStarted("Day");
-                break;
-            case end:
-                life.takeEnded();
-                break;
-            case cancel:
-                life.cancelResume();
-                break;
-            case same:
-                step = life.changed(at, C::same);
-                break;
-            case differs:
-                step = life.changed(at, C::differs);
-                break;
-            case gone:
-                step = life.changed(at, C::gone);
-                break;
-            case audio:
-                ++buffers;
-                [[fallthrough]];
-            case tick:
-                step = life.tick(at, buffers);
-                break;
-        }
-        EXPECT_EQ(life.state(), row.state) << "at " << row.at;
-        EXPECT_EQ(step.what, row.step) << "at " << row.at;
-        const bool goesOn = step.what == D::resume || step.what == D::carryOn;
-        EXPECT_EQ(step.folder, goesOn ? "Day" : "") << "at " << row.at;
+    using Step = Lifecycle::Step;
+    using Change = DeviceSession::Change;
+    const std::map<QString, std::function<Step(Clock::SteadyTime)>> events{
+        {"start", [&](auto at) { return life.started(at, buffers); }},
+        {"fail", [&](auto at) { return life.failed(at), Step{}; }},
+        {"stop", [&](auto) { return life.stopped(), Step{}; }},
+        {"take", [&](auto) { return life.takeStarted("Day"), Step{}; }},
+        {"end", [&](auto) { return life.takeEnded(), Step{}; }},
+        {"cancel", [&](auto) { return life.cancelResume(), Step{}; }},
+        {"same", [&](auto at) { return life.changed(at, Change::same); }},
+        {"gone", [&](auto at) { return life.changed(at, Change::gone); }},
+        {"differs", [&](auto at) { return life.changed(at, Change::differs); }},
+        {"tick", [&](auto at) { return life.tick(at, buffers); }},
+        {"audio", [&](auto at) { return life.tick(at, ++buffers); }}};
+    for (const QString& row : script.split("; ")) {
+        const QStringList f = row.split(' ');
+        const Step step = events.at(f[1])(
+            Clock::SteadyTime(std::chrono::milliseconds(std::lround(f[0].toDouble() * 1000))));
+        EXPECT_EQ(states[static_cast<int>(life.state())] + " " + steps[static_cast<int>(step.what)],
+                  f[2] + " " + f.value(3))
+            << row.toStdString();
+        const bool goesOn =
+            step.what == Lifecycle::Do::resume || step.what == Lifecycle::Do::carryOn;
+        EXPECT_EQ(step.folder, goesOn ? "Day" : "") << row.toStdString();
     }
 }
 
@@ -280,6 +218,7 @@ TEST_F(Interfaces, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
     play(2.0, false);
     play(2.0);
     EXPECT_TRUE(engine.running() && !engine.recording());
+    engine.stopEngine();  // before its interface goes
     AudioSystem::install(nullptr);
 }
 
