@@ -16,12 +16,16 @@ FileThread::FileThread(BlockQueue& queue, FailureHandler handler)
 }
 
 FileThread::~FileThread() {
+    stop();
+}
+
+void FileThread::stop() {
     {
         std::lock_guard guard(lock);
         stopping = true;
     }
     wake.release();
-    thread.join();
+    if (thread.joinable()) thread.join();
 }
 
 void FileThread::post(std::function<void()> job) {
@@ -46,10 +50,11 @@ void FileThread::resize(std::size_t bytes) {
 }
 
 void FileThread::drain(bool all, std::uint64_t upTo) {
-    for (auto bytes = blocks.tryRead(); !bytes.empty() && blocks.read() < upTo;
-         bytes = blocks.tryRead()) {
-        // A job posted meanwhile takes the blocks that came after it.
-        upTo = std::min(upTo, firstJobAfter.load(std::memory_order_acquire));
+    // A job posted meanwhile takes the blocks that came after it.
+    auto before = [&] {
+        return blocks.read() < std::min(upTo, firstJobAfter.load(std::memory_order_acquire));
+    };
+    for (auto bytes = blocks.tryRead(); before() && !bytes.empty(); bytes = blocks.tryRead()) {
         const RecordBlock block(bytes);
         // A loss before it may still be found: it waits, unless a job needs
         // every block written now (then a loss found later goes further on).

@@ -35,7 +35,9 @@ public:
                                               std::uint64_t generation)>;
 
     explicit FileThread(BlockQueue& blocks, FailureHandler onFailure = {});
-    ~FileThread();  // writes what is queued, then ends the thread
+    ~FileThread();  // stop()
+    // Runs the jobs posted and writes what is queued, then ends the thread.
+    void stop();
     FileThread(const FileThread&) = delete;
     FileThread& operator=(const FileThread&) = delete;
 
@@ -52,10 +54,10 @@ public:
 
     // Any thread: the largest sample data of any open file, in bytes.
     std::uint64_t largestFile() const { return take.largestFile(); }
-    // Any thread: a count of the pieces of work (a job, a block written)
-    // begun, and whether one is under way now. The same piece under way for
-    // long: the disk does not answer.
-    std::uint64_t workBegun() const { return begun.load(std::memory_order_acquire); }
+    // Any thread: a count of the pieces of work (a job, a block written, a
+    // file opened or closed) begun, and whether a job or a block is under
+    // way now. No progress for long: the disk does not answer.
+    std::uint64_t workBegun() const { return begun.load(std::memory_order_acquire) + take.steps(); }
     bool working() const { return begun.load() != ended.load(std::memory_order_acquire); }
 
     // Any thread: the files whose closing sync has not finished.

@@ -66,8 +66,23 @@ bool TakeFiles::grew(const WAVWriter& writer) {
     return true;
 }
 
+void TakeFiles::opened() {
+    std::vector<std::string> names;
+    for (const auto& [id, writer] : writers) names.push_back(writer->url().string());
+    if (mixWriter) names.push_back(mixWriter->url().string());
+    std::lock_guard guard(syncing);
+    unsyncedFiles = std::move(names);
+}
+
+void TakeFiles::gone(const WAVWriter& writer) {
+    step();
+    std::lock_guard guard(syncing);
+    std::erase(unsyncedFiles, writer.url().string());
+}
+
 void TakeFiles::retire(std::unique_ptr<WAVWriter>& writer) {
     writer->close();
+    gone(*writer);
     failures.push_back(failureOf(*writer));
 }
 
@@ -77,21 +92,12 @@ std::vector<FileFailure> TakeFiles::closeAll() {
     if (mixWriter) all.push_back(mixWriter.get());
     // Sizes first, for every file: a sync that never comes back leaves the
     // others' headers written all the same.
-    std::vector<std::string> names;
-    for (WAVWriter* writer : all) {
-        writer->writeSizes();
-        names.push_back(writer->url().string());
-    }
-    {
-        std::lock_guard guard(syncing);
-        unsyncedFiles = names;
-    }
+    for (WAVWriter* writer : all) writer->writeSizes();
     std::vector<FileFailure> out;
     for (WAVWriter* writer : all) {
         writer->close();
         if (writer->failed()) out.push_back(failureOf(*writer));
-        std::lock_guard guard(syncing);
-        std::erase(unsyncedFiles, writer->url().string());
+        gone(*writer);
     }
     writers.clear();
     mixWriter.reset();

@@ -41,11 +41,16 @@ public:
     // empties the table. Every header's sizes are written before the first
     // sync is waited for. Returns the files that failed to close cleanly.
     std::vector<FileFailure> closeAll();
-    // Any thread: the files closeAll() is syncing and has not finished.
+    // The set is open: its files are those a quit waits for.
+    void opened();
+    // Any thread: the files opened and not yet closed (synced and closed).
     std::vector<std::string> unsynced() const {
         std::lock_guard guard(syncing);
         return unsyncedFiles;
     }
+    // A file made or closed: progress, for the watch on a disk that hangs.
+    void step() { stepped.fetch_add(1, std::memory_order_release); }
+    std::uint64_t steps() const { return stepped.load(std::memory_order_acquire); }
 
     // Files that left the set since the last call, with the reason.
     std::vector<FileFailure> takeFailures();
@@ -70,10 +75,12 @@ private:
     // False when the write failed; else the largest size takes it in.
     bool grew(const WAVWriter& writer);
     void retire(std::unique_ptr<WAVWriter>& writer);
+    void gone(const WAVWriter& writer);  // closed, and no longer waited for
 
     std::vector<FileFailure> failures;
     mutable std::mutex syncing;  // guards unsyncedFiles
     std::vector<std::string> unsyncedFiles;
+    std::atomic<std::uint64_t> stepped{0};
     bool lostInputs = false;  // input files of this set failed; the mix goes on
     std::uint64_t closed = 0;
     std::atomic<std::uint64_t> largest{0};

@@ -28,7 +28,9 @@ TakeRecorder::TakeRecorder(const Clock& c, ToMain main, FileThread::FailureHandl
       setStart(takeStart) {}
 
 TakeRecorder::~TakeRecorder() {
-    files.waitIdle();  // its jobs use the sets, which go first
+    // A take still open ends exact; the thread ends before the sets it uses.
+    if (phase != Phase::idle) stop(QString(), Status{});
+    files.stop();
 }
 
 void TakeRecorder::prepare(int channels, int rate, int blockFrames) {
@@ -102,6 +104,8 @@ bool TakeRecorder::rollDue(int rate) const {
 
 Status TakeRecorder::filesFailed(const std::vector<FileFailure>& failures, bool exhausted,
                                  std::uint64_t set) {
+    // The take has ended: its close counts these, and says so.
+    if (!recording()) return {};
     // While a roll is under way, it says whether the take goes on.
     if (exhausted && recording() && !rolling && set == openSet) {
         stop(QString(), Status{});

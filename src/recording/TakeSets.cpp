@@ -93,6 +93,7 @@ Status TakeSets::stoppedAfter(const std::vector<FileFailure>& failures, const QS
 }
 
 TakeSets::Opened TakeSets::open(const Request& r) {
+    failedFiles = 0;
     const QString day = r.dayFolder ? *r.dayFolder : r.root + u'/' + stamp(dayFmt, r.at.wall);
     Opened opened;
     std::error_code made;
@@ -113,6 +114,7 @@ TakeSets::Opened TakeSets::open(const Request& r) {
         return opened.status = notStarted(failureText(set.failures)), opened;
     }
     failedFiles = set.failures.size();
+    running = true;
     opened.folder = takeFolder;
     opened.set = take.generation();
     if (!set.failures.empty()) opened.status = failureStatus(set.failures);
@@ -136,6 +138,7 @@ std::optional<QString> TakeSets::makeTakeFolder(const QString& day, Clock::WallT
 }
 
 Status TakeSets::close(const QString& root, const Status& saying) {
+    if (!std::exchange(running, false)) return {};  // it never began: nothing to say
     const std::vector<FileFailure> failures = closeSet();
     count(failures.size());
     // Every file exact: the marker goes. A file that failed may not be.
@@ -154,6 +157,7 @@ Status TakeSets::close(const QString& root, const Status& saying) {
 }
 
 TakeSets::Rolled TakeSets::roll(const std::vector<TakeInput>& inputs, int rate, Clock::Instant at) {
+    if (!running) return {};
     std::vector<FileFailure> failures = closeSet();
     Made set = openSet(at, inputs, rate);
     failures.insert(failures.end(), set.failures.begin(), set.failures.end());
@@ -211,6 +215,7 @@ TakeSets::Made TakeSets::openSet(Clock::Instant at, const std::vector<TakeInput>
                                           a.writer ? QStringLiteral("recorded as ") + a.name
                                                    : QStringLiteral("not recorded"));
         }
+        take.step();
         if (auto writer = made(a)) {
             take.writers[in.id] = std::move(writer);
         } else {
@@ -218,5 +223,6 @@ TakeSets::Made TakeSets::openSet(Clock::Instant at, const std::vector<TakeInput>
         }
     }
     syncFolder(takeFolder);
+    take.opened();
     return opened;
 }

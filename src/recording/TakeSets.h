@@ -61,7 +61,8 @@ public:
 
     // Ends the take: every file closed with exact sizes; "Saved to …" (or
     // other words before the folder), how many files of the take could not
-    // be written, and the files that failed to close.
+    // be written, and the files that failed to close. Nothing when no take
+    // runs (one asked for did not begin).
     Status close(const QString& root, const Status& saying);
     // Files of the open set that failed while written.
     void count(std::size_t failures) { failedFiles += failures; }
@@ -87,6 +88,7 @@ private:
     DateText minuteFmt{"h.mm a"};
     DateText secondFmt{"h.mm.ss a"};
     QString takeFolder;
+    bool running = false;                // a take has begun and not ended
     std::size_t failedFiles = 0;         // of this take: not made, or failed while written
     std::unique_ptr<OpenTakeMark> mark;  // while the take runs
 };

@@ -332,7 +332,7 @@ void WAVWriter::fail(const char* step, int code) {
         [[maybe_unused]] int ignored = ::ftruncate(fd, static_cast<off_t>(headerBytes + dataBytes));
         flushedBytes = dataBytes;
     }
-    patch();
+    writeSizes();  // its sync comes with the close: no wait for a disk that failed
 }
 
 void WAVWriter::close() {

@@ -50,9 +50,11 @@ void Lifecycle::takeEnded() {
     if (now == State::recording) now = State::running;
 }
 
-void Lifecycle::cancelResume() {
+bool Lifecycle::cancelResume() {
+    const State was = now;
     if (now == State::lost || now == State::restarting) now = State::waiting;
     if (now == State::steadying) now = State::running;
+    return now != was;
 }
 
 Lifecycle::Step Lifecycle::lose(Time at) {

@@ -72,14 +72,14 @@ public:
     void failed(Time at);
     // The user stopped the engine: nothing is looked for any more.
     void stopped();
-    // A take began in `dayFolder`; whoever began it, a take cut off is not
-    // taken up after it.
+    // A take was asked for in `dayFolder` (empty: today's), or its folder is
+    // known; whoever began it, a take cut off is not taken up after it.
     void takeStarted(const QString& dayFolder);
     // The take ended (a stop, a full disk, its files failed).
     void takeEnded();
     // The user's own stop, choice of device or refresh: the take that was
-    // cut off stays ended.
-    void cancelResume();
+    // cut off stays ended. True when one was waited for.
+    bool cancelResume();
 
     // The hardware changed, judged against what runs (when capturing).
     Step changed(Time at, Change judged);

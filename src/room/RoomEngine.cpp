@@ -173,7 +173,7 @@ DeviceSession::Devices RoomEngine::listDevices(const QString& inputUID, const QS
 }
 
 void RoomEngine::refreshDevices() {
-    life.cancelResume();  // the user's own refresh: the take that was cut off stays ended
+    cancelResume();  // the user's own refresh: the take that was cut off stays ended
     const DeviceSession::Devices devices = listDevices();
     assign(inputUID_, devices.inputUID);
     assign(outputUID_, devices.outputUID);
@@ -232,6 +232,13 @@ void RoomEngine::stopCapture() {
     assign(running_, false);
 }
 
+namespace {
+// A take's day folder as the life of the take keeps it: empty for today's.
+std::optional<QString> dayOf(const QString& folder) {
+    return folder.isEmpty() ? std::nullopt : std::optional(folder);
+}
+}  // namespace
+
 void RoomEngine::act(const Lifecycle::Step& step) {
     switch (step.what) {
         case Lifecycle::Do::nothing:
@@ -252,18 +259,24 @@ void RoomEngine::act(const Lifecycle::Step& step) {
             startEngine();
             return;
         case Lifecycle::Do::resume:
-            startTake(step.folder, [this] {
+            startTake(dayOf(step.folder), [this] {
                 qInfo().noquote() << QStringLiteral("interface: back; recording goes on in ") +
                                          recordingFolder_;
                 addNote(QStringLiteral(" · recording resumed after the interface came back"));
             });
             return;
         case Lifecycle::Do::carryOn:
-            startTake(step.folder, [this] {
+            startTake(dayOf(step.folder), [this] {
                 addNote(QStringLiteral("  — interface changed; recording continued as a new take"));
             });
             return;
     }
+}
+
+void RoomEngine::cancelResume() {
+    if (!life.cancelResume() || line.note.empty()) return;
+    line.note = {};  // the wait for steady audio is over
+    showStatus();
 }
 
 void RoomEngine::deviceChanged() {
@@ -294,7 +307,7 @@ void RoomEngine::lookForInterface() {
 
 void RoomEngine::selectInput(const QString& uid) {
     if (recording_) return;
-    life.cancelResume();
+    cancelResume();
     assign(inputUID_, uid);
     Settings().setInputUID(uid);
     startEngine();
@@ -302,7 +315,7 @@ void RoomEngine::selectInput(const QString& uid) {
 
 void RoomEngine::selectOutput(const QString& uid) {
     if (recording_) return;
-    life.cancelResume();
+    cancelResume();
     assign(outputUID_, uid);
     Settings().setOutputUID(uid);
     startEngine();
@@ -343,7 +356,10 @@ void RoomEngine::record(const std::optional<QString>& dayFolder) {
 void RoomEngine::startTake(const std::optional<QString>& dayFolder,
                            const std::function<void()>& then) {
     if (!running_ || recording_ || recorder.starting()) return;
-    life.cancelResume();  // whoever starts a take, a cut-off one is not taken up after it
+    cancelResume();  // whoever starts a take, a cut-off one is not taken up after it
+    // A take from the moment it is asked for: lost while it opens, it is
+    // still one to go on with (in today's folder, until its own is known).
+    life.takeStarted(dayFolder.value_or(QString()));
     TakeSets::Request request{rootPath_,
                               dayFolder,
                               armedInputs(),
@@ -353,6 +369,7 @@ void RoomEngine::startTake(const std::optional<QString>& dayFolder,
                               reserveFor(takeBytesPerSecond())};
     recorder.start(std::move(request), [this, then](const TakeSets::Opened& opened) {
         if (!recorder.recording()) {
+            life.takeEnded();
             setStatus(opened.status);
             return;
         }
@@ -363,7 +380,8 @@ void RoomEngine::startTake(const std::optional<QString>& dayFolder,
         controls.recording = true;
         losses.begin(++controls.take, session.xrunNotices());
         publishControls();
-        life.takeStarted(QFileInfo(recordingFolder_).path());
+        if (life.state() == Lifecycle::State::recording)
+            life.takeStarted(QFileInfo(recordingFolder_).path());  // its day folder, now known
         assign(recording_, true);
         assign(elapsed_, 0.0);
         if (!opened.status.empty()) setStatus(opened.status);
@@ -373,7 +391,7 @@ void RoomEngine::startTake(const std::optional<QString>& dayFolder,
 
 void RoomEngine::stopRecording() {
     if (!recording_ && !recorder.starting()) {
-        life.cancelResume();  // asked to stop: a take cut off by a loss is not taken up again
+        cancelResume();  // asked to stop: a take cut off by a loss is not taken up again
         return;
     }
     endTake(Status::ok(QStringLiteral("Saved to ")));
@@ -381,11 +399,11 @@ void RoomEngine::stopRecording() {
 
 void RoomEngine::endTake(const Status& saying) {
     // Blocks handed over before this are written before the files close.
-    if (recording_) endTakeState();
+    recording_ ? endTakeState() : life.takeEnded();
     // Said once the files are closed, unless the status has moved on since.
     const std::uint64_t said = statusesSet;
     recorder.stop(rootPath_, saying, [this, said](const Status& saved) {
-        if (said == statusesSet) setStatus(saved);
+        if (said == statusesSet && !saved.empty()) setStatus(saved);
     });
 }
 
@@ -419,7 +437,7 @@ void RoomEngine::showTakeStatus(const Status& status) {
 }
 
 void RoomEngine::setArmed(int index, bool on) {
-    if (recording_ || !channelList_.setArmed(index, on)) return;
+    if (recording_ || recorder.starting() || !channelList_.setArmed(index, on)) return;
     Q_EMIT changed();
     publishControls();
     channelList_.save(inputUID_);

@@ -93,6 +93,8 @@ public:
 private:
     // Carries out what the life of capture and take decided.
     void act(const Lifecycle::Step& step);
+    // The user's own choice: a take cut off is not taken up again.
+    void cancelResume();
     // A hardware change reported, judged against what runs.
     void deviceChanged();
     // Waiting: the interface in use, or (none chosen yet) any, when it is
