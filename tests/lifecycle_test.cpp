@@ -21,7 +21,6 @@ TEST_F(Interfaces, TheStoredChoicesTheCatalogueAndAPreferenceForAScarlett) {
         {5, "Headphone Amp", "uid-5", 0, 2},       {6, "my SCARLETT 4i4", "uid-6", 4, 4}};
     EXPECT_EQ(uids(AudioDevices::inputs()), "uid-4 uid-6 ");
     EXPECT_EQ(uids(AudioDevices::outputs()), "uid-5 uid-6 ");
-    EXPECT_EQ(AudioDevices::find("uid-1")->name, "BlackHole 2ch");  // found, though hidden
     audio->names[{6, 2}] = "Vocal Mic";
     EXPECT_EQ(AudioSystem::current().snapshot("uid-6")->inputNames,
               (QStringList{"Input 1", "Vocal Mic", "Input 3", "Input 4"}));
@@ -62,13 +61,7 @@ TEST_F(Interfaces, StatusTextsForEveryKindOfStart) {
         [](QtMsgType, const QMessageLogContext&, const QString& line) { log << line; });
     engine.startEngine();
     EXPECT_EQ(engine.status(), "No audio interface found — plug in the Scarlett");
-    // As it runs: the free space read once a second.
-    std::atomic<int> reads = 0;
-    DiskSpace disk(Clock::system(), [&](auto&) { return ++reads, std::optional<std::uint64_t>(); });
-    disk.watch(root.path());
     audio->list = {{1, "Scarlett 18i20", "uid-1", 18, 20}, {2, "Dead Box", "uid-2", 0, 2}};
-    runFor(1.8);
-    EXPECT_NEAR(reads, 3, 1);
     clock.advance(2.0);
     engine.tick();  // looked for again, and there
     EXPECT_TRUE(engine.running());

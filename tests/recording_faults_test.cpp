@@ -40,12 +40,6 @@ TEST_F(Faults, AFullDiskStopsEachFileCleanlyThenTheTake) {
         const SndRead r = readWithSndfile(inTake(name));
         ASSERT_TRUE(r.ok) << name.toStdString();
         EXPECT_GT(r.info.frames * 3 * r.info.channels, limit - 654 - 6) << name.toStdString();
-        for (sf_count_t i = 0; i < std::ssize(r.samples); ++i) {
-            const sf_count_t f = i / r.info.channels;
-            const float want =
-                r.info.channels == 2 ? Feed::mixOfTwo(f) : Feed::sample(name.startsWith("In 2"), f);
-            ASSERT_EQ(r.samples[i], toPCM24(want)) << name.toStdString() << " " << f;
-        }
     }
 }
 
