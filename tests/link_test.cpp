@@ -67,9 +67,8 @@ TEST_F(Link, StatusMessagesCarryTheWholeStateTypedAndLossesAreRetried) {
     EXPECT_EQ(after["inputs"].toArray()[0].toObject()["name"].toString(), hostile);
     EXPECT_EQ(after["device"].toString() + "|" + after["inputUID"].toString(), "|uid-9");
     EXPECT_EQ(after["running"], false);
-    // Each loss gives one new attempt after the retry interval, for as long as
-    // it takes; a peer that stops answering is noticed; one that answers pings
-    // stays linked however quiet it is.
+    // Each loss gives one new attempt after the retry interval, for as long as it takes; a peer
+    // that stops answering is noticed; one that answers pings stays linked however quiet it is.
     runFor(kFast.silenceMs * 4 / 1000.0);  // many silences long, answering only pings
     EXPECT_TRUE(engine.linkConnected());
     room.closeClient();
@@ -116,10 +115,9 @@ TEST_F(Link, CommandsActOnTheEngineWithStrictTypes) {
     EXPECT_TRUE(toneHeard());
     command(R"({"type":"device","input":"","output":"uid-2"})");
     EXPECT_EQ(engine.inputUID() + " " + engine.outputUID(), "uid-1 uid-2");
-    // A few thousand frames a Control Room should never send: a command cut at
-    // every byte, and with troublesome bytes put in or over each of its own
-    // (bench_link soaks a hundred thousand frames of more kinds); then, back
-    // to a known state, an ordinary command is still obeyed.
+    // A few thousand frames a Control Room should never send: a command cut at every byte, and with
+    // troublesome bytes put in or over each of its own (bench_link soaks a hundred thousand frames
+    // of more kinds); then, back to a known state, an ordinary command is still obeyed.
     const QByteArray set = R"({"type":"set","i":0,"name":"K","armed":true,"solo":false})";
     QList<QByteArray> frames;
     for (int at = 0; at < set.size(); ++at) {

@@ -1,8 +1,7 @@
-// The real-time contract: while one of our audio callbacks is on the stack
-// (a RealtimeScope), nothing allocates, frees, locks, waits, sleeps, logs or
-// writes. This binary interposes those calls and counts the ones made inside
-// a scope; each goes on to the next definition (dlsym RTLD_NEXT), so that a
-// sanitizer's own replacements keep working.
+// The real-time contract: while one of our audio callbacks is on the stack (a RealtimeScope),
+// nothing allocates, frees, locks, waits, sleeps, logs or writes. This binary interposes those
+// calls and counts the ones made inside a scope; each goes on to the next definition (dlsym
+// RTLD_NEXT), so that a sanitizer's own replacements keep working.
 #include <dlfcn.h>
 #include <poll.h>
 #include <pthread.h>
@@ -67,9 +66,8 @@ long taken() {
 
 }  // namespace
 
-// One counted call that goes on to the next definition. Interposed: the
-// allocator, mutexes, condition waits, semaphores, yields, poll, futexes, sleeps,
-// writes and formatted output (logs).
+// One counted call that goes on to the next definition. Interposed: the allocator, mutexes,
+// condition waits, semaphores, yields, poll, futexes, sleeps, writes and formatted output (logs).
 #define INTERPOSE(ret, name, params, args)  \
     UNINSTRUMENTED ret name params {        \
         seen(#name);                        \

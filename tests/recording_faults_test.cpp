@@ -50,8 +50,7 @@ TEST_F(Faults, AReportAboutASetThatARollReplacedDoesNotEndTheTake) {
     open({"In 1"});
     record();
     Feed feed = capture(1);
-    // A failed file is closed with its sizes: wait for both, without letting
-    // the report in.
+    // A failed file is closed with its sizes: wait for both, without letting the report in.
     auto closed = [&] {
         const auto input = readBytes(inTake("In 1 - Dec 5 - 2.15.07 PM.wav"));
         const auto mix = readBytes(inTake("Mix - Dec 5 - 2.15.07 PM.wav"));
@@ -65,8 +64,7 @@ TEST_F(Faults, AReportAboutASetThatARollReplacedDoesNotEndTheTake) {
     clock.advance(3600);
     engine.tick();  // the next set
     feed.buffers(10);
-    // The last report names the input, alone or after the mix (when both
-    // failed in one go).
+    // The last report names the input, alone or after the mix (when both failed in one go).
     ASSERT_TRUE(waitFor([&] {
         return engine.status().startsWith("Recording error: In 1 - Dec 5 - 2.15.07 PM.wav") ||
                engine.status().endsWith("(and 1 more files)");
@@ -85,8 +83,7 @@ static bool put(BlockRing& ring, std::uint32_t value, std::size_t bytes) {
     return true;
 }
 
-// One block: its value (its first, middle and last words the same, else -2)
-// and size; -1 when none.
+// One block: its value (its first, middle and last words the same, else -2) and size; -1 when none.
 static std::pair<long, std::size_t> take(BlockRing& ring) {
     auto block = ring.tryRead();
     if (block.empty()) return {-1, 0};

@@ -8,11 +8,10 @@
 #include <atomic>
 #include <cmath>
 
-// A JACK client that clicks into one port and listens on another: the round
-// trip of each click, in frames, from the cycle it was sent in to the first
-// sample heard. Its own loop costs one period; the rest is what lies between.
-// With `stallEvery`, it sleeps (30 ms) in every so many cycles: the server
-// skips cycles of the clients after it.
+// A JACK client that clicks into one port and listens on another: the round trip of each click, in
+// frames, from the cycle it was sent in to the first sample heard. Its own loop costs one period;
+// the rest is what lies between. With `stallEvery`, it sleeps (30 ms) in every so many cycles: the
+// server skips cycles of the clients after it.
 class ClickProbe {
 public:
     ClickProbe(const char* into, const char* from, int stallEvery = 0, int stallMicros = 30000)

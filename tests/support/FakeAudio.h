@@ -4,9 +4,8 @@
 
 #include "hardware/AudioSystem.h"
 
-// A backend fed with a device list. Its capture delivers nothing by itself and
-// its headphones pull nothing: a test drives both through the engine's own
-// callbacks (render, pull).
+// A backend fed with a device list. Its capture delivers nothing by itself and its headphones pull
+// nothing: a test drives both through the engine's own callbacks (render, pull).
 class FakeAudio final : public AudioSystem {
 public:
     QList<AudioDev> list;

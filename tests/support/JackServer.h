@@ -8,10 +8,9 @@
 #include <csignal>
 #include <thread>
 
-// A private jackd with the dummy driver: no sound card needed. The process's
-// JACK clients talk to it by default while it lives. JACK keeps at most 8
-// servers and frees a killed one's entry only for a server of the same name,
-// so every test server has the same name and those tests take turns.
+// A private jackd with the dummy driver: no sound card needed. The process's JACK clients talk to
+// it by default while it lives. JACK keeps at most 8 servers and frees a killed one's entry only
+// for a server of the same name, so every test server has the same name and those tests take turns.
 class JackServer {
 public:
     explicit JackServer(int rate, int period = 256,

@@ -56,8 +56,7 @@ protected:
             },
             std::chrono::milliseconds(5));
     }
-    // The file thread's answers (a take opened, a set rolled, files closed)
-    // taken in by the engine.
+    // The file thread's answers (a take opened, a set rolled, files closed) taken in by the engine.
     void answered() {
         engine.waitForFiles();
         QCoreApplication::processEvents();

@@ -48,9 +48,8 @@ inline bool exactHeader(const std::vector<std::uint8_t>& b) {
            le32(b, 650) % (3 * b[632]) == 0;
 }
 
-// Every .wav file in `folder` holds some audio and has header sizes that match
-// its length exactly; checked with GoogleTest expectations. Returns how many
-// files there were.
+// Every .wav file in `folder` holds some audio and has header sizes that match its length exactly;
+// checked with GoogleTest expectations. Returns how many files there were.
 inline int expectExactHeaders(const std::string& folder) {
     int files = 0;
     std::error_code error;
