@@ -67,16 +67,17 @@ void selfTest(RoomEngine& e, double seconds, const Clock& clock, FILE* out) {
                 done.quit();
                 return;
             }
-            e.testTone(kToneSeconds);
             e.record();
-            recording = now;
             step = Step::starting;
         }
         if (step == Step::starting) {
             if (e.takeStarting()) return;  // the file thread opens the take
-            // Where it records, or why it does not.
+            // Where it records, or why it does not; the tone and the times
+            // count from here.
             say(out, QStringLiteral("recording → ") +
                          (e.recording() ? e.recordingFolder() : e.status()));
+            e.testTone(kToneSeconds);
+            recording = now;
             step = Step::toneReport;
             return;
         }
