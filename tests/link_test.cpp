@@ -8,6 +8,8 @@
 #include "support/ControlRoom.h"
 #include "support/RecordingFixture.h"
 
+using namespace std::chrono_literals;
+
 // The link's rhythm sped up: status, retry, ping, silence, watch (ms).
 const LinkTiming kFast{20, 100, 100, 500, 20};
 
@@ -135,20 +137,22 @@ TEST_F(Link, CommandsActOnTheEngineWithStrictTypes) {
     command(R"({"type":"set","i":2,"name":"still obeys"})");
 }
 
-// A volume whose syncs stop answering until it is released: the window's tick and the link go on
-// through a roll, a stop and a quit that hang; what the ring cannot hold is counted as lost; every
-// header's sizes are written before a sync is waited for; the quit gives up after its limit, naming
-// the files and keeping their marker; released, every file ends exact.
+// A volume whose writes and syncs stop answering until released: the window's tick and the link go
+// on through a roll, a stop and a quit that hang; what the ring cannot hold is counted as lost;
+// every header's sizes are written before a sync is waited for; the quit gives up after its limit,
+// naming the files and keeping their marker; released, every file ends exact.
 TEST_F(Link, AVolumeThatStopsAnsweringHoldsNoOneButItsFiles) {
-    static std::atomic<bool> hung = false;
-    static std::atomic<int> held = 0;
-    auto sync = [](int fd) {
-        for (held += hung; hung;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return ::fdatasync(fd);
+    static std::atomic<int> hung = 0, held = 0;  // 1: its syncs hang; 2: its writes too
+    static const auto stall = [](int from) {
+        for (held += hung >= from; hung >= from;) std::this_thread::sleep_for(1ms);
     };
     const FileCalls system = FileCalls::use();
-    FileCalls::use().fdatasync = FileCalls::use().fsync = sync;
-    const auto restore = qScopeGuard([&] { hung = false, FileCalls::use() = system; });
+    FileCalls::use().fdatasync =
+        FileCalls::use().fsync = [](int fd) { return stall(1), ::fdatasync(fd); };
+    FileCalls::use().write = [](int fd, const void* b, std::size_t n) {
+        return stall(2), ::write(fd, b, n);
+    };
+    const auto restore = qScopeGuard([&] { hung = 0, FileCalls::use() = system; });
     static QStringList log;
     qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext&, const QString& l) { log << l; });
@@ -167,20 +171,20 @@ TEST_F(Link, AVolumeThatStopsAnsweringHoldsNoOneButItsFiles) {
         EXPECT_TRUE(nextStatus()["status"].toString().endsWith(" · the disk is not answering"))
             << stage;
     };
-    hung = true;
+    hung = 2;
     clock.advance(3600), feed.buffers(1);  // the roll; audio, whose header rewrite hangs
     ASSERT_TRUE(waitFor([&] { return held > 0; }));
     feed.buffers(6 * 48000 / 256);  // more than the ring holds
     live("roll");
     EXPECT_GT(engine.droppedBlocks(), 0u);
-    hung = false;
+    hung = 0;
     answered();  // the volume answers again: the ring written, the roll done
     EXPECT_TRUE(engine.status().contains("disk too slow: "));
     feed.buffers(100);
     answered();
     const QStringList second = takeFiles().filter("3.15.07 PM");
     ASSERT_EQ(second.size(), 5);
-    hung = true;
+    hung = 1;
     engine.stopRecording();  // its close hangs in the first sync
     live("stop");
     for (const QString& name : second)
@@ -189,11 +193,10 @@ TEST_F(Link, AVolumeThatStopsAnsweringHoldsNoOneButItsFiles) {
     log.clear();
     EXPECT_FALSE(engine.waitForFiles(std::chrono::milliseconds(200)));
     qInstallMessageHandler(nullptr);
-    EXPECT_EQ(log.size(), 1 + 5) << log.join('\n').toStdString();
     for (const QString& name : second)
         EXPECT_TRUE(log.join('\n').contains(name + " did not finish"));
     EXPECT_EQ(QDir(OpenTakeMark::folder()).entryList({"*.take"}).size(), 1);
-    hung = false;
+    hung = 0;
     EXPECT_TRUE(engine.waitForFiles());
     EXPECT_EQ(expectExactHeaders(engine.recordingFolder().toStdString()), 10);
     EXPECT_TRUE(QDir(OpenTakeMark::folder()).entryList({"*.take"}).isEmpty());

@@ -12,6 +12,18 @@ constexpr std::size_t kBufferSeconds = 5;
 // outgrow its header's sizes.
 constexpr double kRollHeadroomSeconds = 10.0;
 
+// A copy of its own for the file thread. Qt's implicit sharing counts
+// references atomically, but the race detector cannot see the uninstrumented
+// half of it: nothing a job holds is shared with the main thread's strings.
+QString own(const QString& text) {
+    return QString(text.constData(), text.size());
+}
+
+std::vector<TakeInput> own(std::vector<TakeInput> inputs) {
+    for (TakeInput& in : inputs) in.name = own(in.name);
+    return inputs;
+}
+
 }  // namespace
 
 TakeRecorder::TakeRecorder(const Clock& c, ToMain main, FileThread::FailureHandler onFailure)
@@ -51,6 +63,9 @@ void TakeRecorder::start(TakeSets::Request request,
                          std::function<void(const TakeSets::Opened&)> done) {
     phase = Phase::starting;
     const std::uint64_t take = ++takes;
+    request.root = own(request.root);
+    if (request.dayFolder) request.dayFolder = own(*request.dayFolder);
+    request.inputs = own(std::move(request.inputs));
     files.post([this, take, request = std::move(request), done = std::move(done)] {
         TakeSets::Opened opened = sets.open(request);
         toMain([this, take, opened = std::move(opened), done] {
@@ -70,9 +85,10 @@ void TakeRecorder::start(TakeSets::Request request,
 void TakeRecorder::stop(const QString& root, const Status& saying, Done done) {
     phase = Phase::idle;
     ++takes;
-    files.post([this, root, saying, done = std::move(done)] {
-        const Status saved = sets.close(root, saying);
-        if (done) toMain([done, saved] { done(saved); });
+    files.post([this, root = own(root), saying = Status{own(saying.text), saying.failure},
+                done = std::move(done)] {
+        Status saved = sets.close(root, saying);
+        if (done) toMain([done, saved = std::move(saved)] { done(saved); });
     });
 }
 
@@ -81,10 +97,10 @@ void TakeRecorder::roll(const std::vector<TakeInput>& inputs, int rate, Done don
     setStart = now;
     rolling = true;
     const std::uint64_t take = takes;
-    files.post([this, take, inputs, rate, now, done = std::move(done)] {
+    files.post([this, take, inputs = own(inputs), rate, now, done = std::move(done)] {
         // One job on the file thread: each block goes wholly to one set.
-        const TakeSets::Rolled rolled = sets.roll(inputs, rate, now);
-        toMain([this, take, rolled, done] {
+        TakeSets::Rolled rolled = sets.roll(inputs, rate, now);
+        toMain([this, take, rolled = std::move(rolled), done] {
             if (take != takes) return;
             rolling = false;
             openSet = rolled.set;
