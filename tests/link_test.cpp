@@ -45,7 +45,9 @@ protected:
 TEST_F(Link, StatusMessagesCarryTheWholeStateTypedAndLossesAreRetried) {
     EXPECT_EQ(room.lastPath(), "/tessaly");
     const QJsonObject s = nextStatus();
-    EXPECT_EQ(s.size(), 15);
+    EXPECT_EQ(s.size(), 15 + 4);  // the described members, and what the window adds
+    EXPECT_EQ(s["timeLeft"].toDouble(), engine.remaining());
+    EXPECT_TRUE(s["diskAnswering"] == true && s["failure"] == false && s["instance"] == "");
     // Types the comparisons below do not already pin down.
     for (const char* key : {"folder", "monLabel", "inputUID", "outputUID"})
         EXPECT_TRUE(s[key].isString()) << key;

@@ -1,6 +1,9 @@
 #include "app/LaunchOptions.h"
 
+#include <QUrl>
 #include <cmath>
+
+#include "base/Instance.h"
 
 namespace {
 
@@ -39,6 +42,15 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
             } else {
                 (inputs ? o.demoInputs : rate ? o.demoRate : o.demoLoseEvery) = value;
             }
+        } else if (a == u"--server") {
+            o.server = valueAfter(at);
+            const QUrl url(QStringLiteral("ws://") + o.server, QUrl::StrictMode);
+            if (!url.isValid() || url.host().isEmpty() || url.port() <= 0 || !url.path().isEmpty())
+                o.error = QStringLiteral("--server takes HOST:PORT");
+        } else if (a == u"--instance") {
+            o.instance = valueAfter(at);
+            if (!instance::validName(o.instance))
+                o.error = QStringLiteral("--instance takes a name of letters, digits, - and _");
         } else if (a == u"-hidden") {
             o.hidden = true;
         }
@@ -61,6 +73,7 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
 QString usage() {
     return QStringLiteral(
         "Usage: tessaly [-hidden | -headless | --selftest [seconds]] [--backend jack|demo]\n"
+        "               [--server HOST:PORT] [--instance NAME]\n"
         "\n"
         "Records every input of a multi-input audio interface at once, meters them,\n"
         "feeds the headphones and talks to the Control Room over a WebSocket link.\n"
@@ -76,5 +89,9 @@ QString usage() {
         "  --demo-rate HZ       its sample rate (default 48000)\n"
         "  --demo-lose-every N  it loses every Nth buffer, as a dropout would (default:\n"
         "                       none)\n"
+        "  --server HOST:PORT   the Control Room for this run (default: the stored\n"
+        "                       address, else 127.0.0.1:4777)\n"
+        "  --instance NAME      one of several recorders on this machine, with its own\n"
+        "                       settings and crash markers\n"
         "  --help, --version\n");
 }

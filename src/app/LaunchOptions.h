@@ -15,6 +15,8 @@ struct LaunchOptions {
     int demoInputs = 20;
     int demoRate = 48000;
     int demoLoseEvery = 0;  // the simulated interface loses every Nth buffer; 0: none
+    QString server;         // host:port of the Control Room for this run; empty: the stored one
+    QString instance;       // which recorder of several on this machine; empty: the default
     QString error;          // a switch with a value it cannot use
 
     static LaunchOptions parse(const QStringList& arguments);

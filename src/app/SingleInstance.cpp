@@ -9,11 +9,16 @@
 #include <QLocalSocket>
 #include <cstring>
 
+#include "base/Instance.h"
+
 QString SingleInstance::socketPath() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QDir(runtime).exists())
-        return runtime + QStringLiteral("/tessaly.socket");
-    return QDir::tempPath() + QStringLiteral("/tessaly-%1.socket").arg(::getuid());
+        return runtime + QStringLiteral("/") + instance::qualified(QStringLiteral("tessaly")) +
+               QStringLiteral(".socket");
+    return QDir::tempPath() + QStringLiteral("/%1-%2.socket")
+                                  .arg(instance::qualified(QStringLiteral("tessaly")))
+                                  .arg(::getuid());
 }
 
 bool SingleInstance::handOff() {

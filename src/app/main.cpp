@@ -14,6 +14,8 @@
 #include "app/SelfTest.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
+#include "base/Instance.h"
+#include "base/Settings.h"
 #include "hardware/Permission.h"
 #include "hardware/demo/DemoSystem.h"
 #include "hardware/jack/JackSystem.h"
@@ -124,6 +126,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tessaly: %s\n", qUtf8Printable(o.error));
         return 2;
     }
+    if (!o.instance.isEmpty()) instance::setName(o.instance);
+    if (!o.server.isEmpty()) Settings::overrideServer(o.server);
     switch (o.mode) {
         case LaunchOptions::Mode::help:
             std::fputs(qUtf8Printable(usage()), stdout);

@@ -3,19 +3,26 @@
 #include <QDir>
 #include <QSettings>
 
+#include "base/Instance.h"
+
 namespace {
 const QString kInput = QStringLiteral("inputUID");
 const QString kOutput = QStringLiteral("outputUID");
 const QString kRoot = QStringLiteral("rootPath");
 const QString kShowAll = QStringLiteral("showAll");
 const QString kServer = QStringLiteral("server");
+QString& serverForThisRun() {
+    static QString address;
+    return address;
+}
 QString labelsKey(const QString& uid) {
     return QStringLiteral("labels:") + uid;
 }
 }  // namespace
 
 Settings::Settings()
-    : store(std::make_unique<QSettings>(QStringLiteral("Tessaly"), QStringLiteral("Tessaly"))) {}
+    : store(std::make_unique<QSettings>(QStringLiteral("Tessaly"),
+                                        instance::qualified(QStringLiteral("Tessaly")))) {}
 
 Settings::Settings(const QString& file)
     : store(std::make_unique<QSettings>(file, QSettings::IniFormat)) {}
@@ -64,7 +71,11 @@ void Settings::moveDevice(const QString& from, const QString& to) {
     if (inputUID() == from) setInputUID(to);
     if (outputUID() == from) setOutputUID(to);
 }
+void Settings::overrideServer(const QString& address) {
+    serverForThisRun() = address;
+}
 QString Settings::server() const {
+    if (!serverForThisRun().isEmpty()) return serverForThisRun();
     return store->value(kServer, QStringLiteral("127.0.0.1:4777")).toString();
 }
 void Settings::setServer(const QString& address) {

@@ -8,8 +8,8 @@
 class QSettings;
 
 // The user's settings, every key in one place: the native store of
-// organisation and application "Tessaly" (~/.config/Tessaly/Tessaly.conf),
-// or a given file. Values are read afresh at every call.
+// organisation and application "Tessaly" (~/.config/Tessaly/Tessaly.conf;
+// Tessaly-NAME.conf for an instance), or a given file. Values are read afresh at every call.
 class Settings {
 public:
     Settings();
@@ -33,8 +33,10 @@ public:
     // A device known as `from` is `to` now: the choices of it follow, and so
     // do its labels, unless `to` has its own.
     void moveDevice(const QString& from, const QString& to);
-    // host:port of the Control Room; "127.0.0.1:4777" when absent.
+    // host:port of the Control Room; "127.0.0.1:4777" when absent; the
+    // address given for this run, when there is one.
     QString server() const;
+    static void overrideServer(const QString& address);
     void setServer(const QString& address);
 
     // Every key the store holds.

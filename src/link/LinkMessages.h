@@ -3,16 +3,20 @@
 #include <QByteArray>
 #include <QJsonObject>
 
+#include "protocol/LinkCommand.h"
+#include "protocol/LinkStatus.h"
+
 class RoomCommands;
 class RoomState;
 
-// The two kinds of message on the Control Room link.
+// The engine's side of the two kinds of message on the Control Room link.
 
-// The engine's whole observable state as compact JSON text: 15 members,
-// channel objects of 6, device objects of 4. Main thread.
-QByteArray statusText(const RoomState& state);
+// The engine's whole observable state. Main thread.
+LinkStatus linkStatus(const RoomState& state);
+inline QByteArray statusText(const RoomState& state) {
+    return statusText(linkStatus(state));
+}
 
-// Obeys one command object ("set", "record", "tone", "hearMix", "device").
-// Members are read with strict types; anything else is ignored silently.
-// Main thread.
-void handleCommand(RoomCommands& engine, const RoomState& state, const QJsonObject& command);
+// Obeys one command; a "set" for a channel that does not exist changes
+// nothing, and "record" while recording starts nothing. Main thread.
+void obey(RoomCommands& engine, const RoomState& state, const LinkCommand& command);

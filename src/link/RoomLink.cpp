@@ -1,12 +1,13 @@
 #include "link/RoomLink.h"
 
-#include <QJsonDocument>
+#include <QHostAddress>
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
 #include "base/Settings.h"
 #include "link/LinkMessages.h"
+#include "protocol/AccessKey.h"
 #include "room/RoomCommands.h"
 #include "room/RoomState.h"
 
@@ -37,9 +38,12 @@ void RoomLink::connect() {
         socket = nullptr;
     }
     const qint64 g = ++generation;
-    const QUrl url(QStringLiteral("ws://") + Settings().server() + QStringLiteral("/tessaly"),
-                   QUrl::StrictMode);
+    QUrl url(QStringLiteral("ws://") + Settings().server() + QStringLiteral("/tessaly"),
+             QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty()) return;  // idle until the next launch
+    // A room that listens beyond this machine asks for its key.
+    if (url.host() != u"localhost" && !QHostAddress(url.host()).isLoopback())
+        url.setQuery(QStringLiteral("key=") + QString::fromLatin1(accessKey::load()));
 
     socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
     socket->setMaxAllowedIncomingMessageSize(maxMessage);
@@ -103,8 +107,7 @@ void RoomLink::sendStatus() {
 }
 
 void RoomLink::received(const QByteArray& text) {
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) return;  // dropped silently
-    handleCommand(commands, state, doc.object());
+    // Anything that is not a known command is dropped silently.
+    if (const auto message = jsonObject(text))
+        if (const auto command = parseCommand(*message)) obey(commands, state, *command);
 }

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/Instance.h"
+
 namespace {
 
 std::atomic<int> marksMade{0};
@@ -38,7 +40,8 @@ bool writeAll(int fd, const QByteArray& bytes) {
 QString OpenTakeMark::folder() {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
     if (!QDir::isAbsolutePath(state)) state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/Tessaly");
+    const QString own = instance::name();
+    return state + QStringLiteral("/Tessaly") + (own.isEmpty() ? QString() : u'/' + own);
 }
 
 std::unique_ptr<OpenTakeMark> OpenTakeMark::create(const QString& takeFolder) {

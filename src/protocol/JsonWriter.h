@@ -25,6 +25,8 @@ public:
     // Shortest form that reads back the same; a value JSON cannot hold
     // (NaN, infinity) is written as 0.
     JsonWriter& value(double number);
+    // A value that is already JSON text (one this writer made).
+    JsonWriter& raw(const QByteArray& json);
 
     const QByteArray& text() const { return out; }
 

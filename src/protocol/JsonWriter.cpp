@@ -1,4 +1,4 @@
-#include "link/JsonWriter.h"
+#include "protocol/JsonWriter.h"
 
 #include <QLocale>
 #include <cmath>
@@ -74,5 +74,11 @@ JsonWriter& JsonWriter::value(double number) {
     separate();
     if (!std::isfinite(number)) number = 0.0;
     out += QByteArray::number(number, 'g', QLocale::FloatingPointShortest);
+    return *this;
+}
+
+JsonWriter& JsonWriter::raw(const QByteArray& json) {
+    separate();
+    out += json;
     return *this;
 }
