@@ -1,6 +1,5 @@
 #include "link/RoomLink.h"
 
-#include <QHostAddress>
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
@@ -41,9 +40,10 @@ void RoomLink::connect() {
     QUrl url(QStringLiteral("ws://") + Settings().server() + QStringLiteral("/tessaly"),
              QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty()) return;  // idle until the next launch
-    // A room that listens beyond this machine asks for its key.
-    if (url.host() != u"localhost" && !QHostAddress(url.host()).isLoopback())
-        url.setQuery(QStringLiteral("key=") + QString::fromLatin1(accessKey::load()));
+    // A room that listens beyond this machine asks for its key (this user's,
+    // or a copy of the room's machine's); one on loopback ignores it.
+    if (const QByteArray key = accessKey::load(); !key.isEmpty())
+        url.setQuery(QStringLiteral("key=") + QString::fromLatin1(key));
 
     socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
     socket->setMaxAllowedIncomingMessageSize(maxMessage);

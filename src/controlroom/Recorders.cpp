@@ -1,0 +1,118 @@
+#include "controlroom/Recorders.h"
+
+#include <QDebug>
+#include <QTimer>
+#include <QWebSocket>
+
+Recorders::Recorders(QObject* parent) : QObject(parent), watchdog(new QTimer(this)) {
+    connect(watchdog, &QTimer::timeout, this, &Recorders::watch);
+    watchdog->start(1000);
+}
+
+Recorders::~Recorders() {
+    for (const auto& link : links) {
+        link->socket->disconnect(this);
+        link->socket->abort();
+        delete link->socket;
+    }
+}
+
+Recorders::Recorder& Recorders::place(const QString& key, const QString& label) {
+    for (Recorder& r : recorders)
+        if (r.key == key && !r.socket) return r;
+    // Two connected recorders with one name (two machines' defaults, say)
+    // are two places.
+    recorders.push_back({nextId++, key, label, nullptr, std::nullopt});
+    return recorders.back();
+}
+
+Recorders::Recorder* Recorders::byId(int id) {
+    for (Recorder& r : recorders)
+        if (r.id == id) return &r;
+    return nullptr;
+}
+
+const Recorders::Recorder* Recorders::find(int id) const {
+    return const_cast<Recorders*>(this)->byId(id);
+}
+
+void Recorders::expect(const QString& instance) {
+    Q_EMIT updated(place(instance, instance).id);
+}
+
+void Recorders::attach(QWebSocket* socket) {
+    socket->setParent(nullptr);
+    socket->setMaxAllowedIncomingMessageSize(maxMessage);
+    socket->setMaxAllowedIncomingFrameSize(maxMessage);
+    auto* link = links.emplace_back(std::make_unique<Link>()).get();
+    link->socket = socket;
+    link->heard.start();
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, link](const QString& text) { received(*link, text); });
+    connect(socket, &QWebSocket::pong, this, [link] { link->heard.start(); });
+    connect(socket, &QWebSocket::disconnected, this, [this, socket] { gone(socket); });
+}
+
+void Recorders::received(Link& link, const QString& text) {
+    link.heard.start();
+    if (!link.budget.take()) return;
+    const auto message = jsonObject(text.toUtf8());
+    const auto status = message ? parseStatus(*message) : std::nullopt;
+    if (!status) return;  // nonsense from a recorder changes nothing
+    if (!link.recorder) {
+        const QHostAddress peer = link.socket->peerAddress();
+        const bool local = peer.isLoopback();
+        const QString name =
+            status->instance.isEmpty() ? QStringLiteral("Tessaly") : status->instance;
+        const QString where = local ? QString() : QStringLiteral(" on ") + peer.toString();
+        Recorder& r = place(status->instance + where, name + where);
+        r.socket = link.socket;
+        link.recorder = r.id;
+        qInfo().noquote() << QStringLiteral("room: recorder %1 connected").arg(r.label);
+    }
+    Recorder* r = byId(link.recorder);
+    r->status = *status;
+    Q_EMIT updated(r->id);
+}
+
+void Recorders::gone(QWebSocket* socket) {
+    const auto at = std::find_if(links.begin(), links.end(),
+                                 [socket](const auto& l) { return l->socket == socket; });
+    if (at == links.end()) return;
+    const int id = (*at)->recorder;
+    links.erase(at);
+    socket->disconnect(this);
+    socket->deleteLater();
+    Recorder* r = byId(id);
+    if (!r) return;
+    r->socket = nullptr;
+    r->status.reset();
+    qInfo().noquote() << QStringLiteral("room: recorder %1 went away").arg(r->label);
+    Q_EMIT updated(id);
+}
+
+bool Recorders::send(int id, const LinkCommand& command) {
+    const Recorder* r = find(id);
+    if (!r || !r->socket) return false;
+    r->socket->sendTextMessage(QString::fromUtf8(commandText(command)));
+    return true;
+}
+
+void Recorders::recordAll(bool on) {
+    LinkCommand record;
+    record.type = LinkCommand::Type::record;
+    record.on = on;
+    for (const Recorder& r : recorders)
+        if (r.socket) send(r.id, record);
+}
+
+void Recorders::watch() {
+    // A recorder that has said nothing for seconds is gone, closed or not.
+    std::vector<QWebSocket*> silent;
+    for (const auto& link : links)
+        if (link->heard.elapsed() > silenceMs) silent.push_back(link->socket);
+    for (QWebSocket* s : silent) {
+        s->abort();
+        gone(s);
+    }
+}

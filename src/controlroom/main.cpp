@@ -1,0 +1,127 @@
+// tessaly-room: the Control Room. Serves the link recorders connect to,
+// starts headless recorders as its children and serves the page that shows
+// and drives them from any browser.
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <cstdio>
+
+#include "controlroom/Engines.h"
+#include "controlroom/LinkServer.h"
+#include "controlroom/PageClients.h"
+#include "controlroom/PageServer.h"
+#include "controlroom/Recorders.h"
+#include "controlroom/RoomOptions.h"
+#include "protocol/AccessKey.h"
+
+namespace {
+
+// SIGTERM and SIGINT end the room through its event loop. Blocked before any
+// thread starts, so every thread leaves them to the descriptor.
+int signalDescriptor() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    return ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+// The recorder beside this program, else the one on the PATH.
+QString recorderProgram(const RoomOptions& o) {
+    if (!o.engine.isEmpty()) return o.engine;
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/tessaly");
+    return QFileInfo(beside).isExecutable() ? beside : QStringLiteral("tessaly");
+}
+
+// The address a child on this machine reaches the link by.
+QString linkForChildren(const ListenAddress& link) {
+    if (link.host == QHostAddress::Any || link.host == QHostAddress::AnyIPv4)
+        return ListenAddress{QHostAddress(QHostAddress::LocalHost), link.port}.text();
+    if (link.host == QHostAddress::AnyIPv6)
+        return ListenAddress{QHostAddress(QHostAddress::LocalHostIPv6), link.port}.text();
+    return link.text();
+}
+
+int fail(const QString& why) {
+    std::fprintf(stderr, "tessaly-room: %s\n", qUtf8Printable(why));
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int signalFd = signalDescriptor();
+    QCoreApplication app(argc, argv);
+    // The HTTP server's own complaint about a refused upgrade; ours says why.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.httpserver.warning=false"));
+    QCoreApplication::setApplicationName(QStringLiteral("tessaly-room"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TESSALY_VERSION));
+    const RoomOptions o = RoomOptions::parse(app.arguments());
+    if (!o.error.isEmpty()) {
+        std::fprintf(stderr, "tessaly-room: %s\n", qUtf8Printable(o.error));
+        return 2;
+    }
+    if (o.help) {
+        std::fputs(qUtf8Printable(roomUsage()), stdout);
+        return 0;
+    }
+    if (o.version) {
+        std::puts("tessaly-room " TESSALY_VERSION);
+        return 0;
+    }
+
+    // Beyond loopback, each socket asks for the key.
+    QByteArray linkKey, pageKey;
+    if (!o.link.loopback() || !o.page.loopback()) {
+        QString error;
+        const QByteArray key = accessKey::loadOrCreate(&error);
+        if (key.isEmpty()) return fail(QStringLiteral("no access key: ") + error);
+        if (!o.link.loopback()) linkKey = key;
+        if (!o.page.loopback()) pageKey = key;
+    }
+
+    Recorders recorders;
+    LinkServer link(recorders, linkKey);
+    PageClients clients(recorders);
+    PageServer page(clients, hostNames(o.page), pageKey);
+    QString error;
+    if (!link.listen(o.link, &error) || !page.listen(o.page, &error)) return fail(error);
+    qInfo().noquote()
+        << QStringLiteral("room: recorders connect to ws://%1/tessaly; the page is at http://%2/")
+               .arg(o.link.text(), o.page.text());
+    // The key is shown to the person at the terminal, never written to the log.
+    if (::isatty(STDOUT_FILENO)) {
+        std::printf("Tessaly room: http://%s/%s\n", qUtf8Printable(o.page.text()),
+                    pageKey.isEmpty() ? "" : qPrintable(QStringLiteral("?key=") + pageKey));
+        std::fflush(stdout);
+    }
+
+    Engines engines(recorderProgram(o), linkForChildren(o.link), o.engineArgs);
+    if (o.startEngines) {
+        for (int n = 1; n <= o.recorders; ++n) {
+            const QString instance = QStringLiteral("room-%1").arg(n);
+            recorders.expect(instance);
+            engines.start(instance);
+        }
+    }
+
+    QSocketNotifier onSignal(signalFd, QSocketNotifier::Read);
+    QObject::connect(&onSignal, &QSocketNotifier::activated, &app, [signalFd] {
+        signalfd_siginfo info;
+        while (::read(signalFd, &info, sizeof info) == sizeof info) {
+        }
+        QCoreApplication::quit();
+    });
+    app.exec();
+    // A recorder closing a take on a slow disk may take up to 10 s.
+    engines.stopAll(15000);
+    return 0;
+}
