@@ -142,10 +142,13 @@ TEST_F(Program, ThePackageInstallsAndRunsFromAScratchRoot) {
                   help = output(installed, {"--help"});
     const auto options =
         help.mid(help.indexOf("\n\n  ") + 4).split(QRegularExpression("\n  (?! )"));
-    EXPECT_EQ(options.size(), 9);
+    EXPECT_EQ(options.size(), 11);
     for (const QString& option : options)
         EXPECT_TRUE(manual.contains(option.simplified())) << option.toStdString();
-    EXPECT_EQ(output(installed, {"--version"}), "tessaly 0.1.0\n");
+    EXPECT_EQ(output(installed, {"--version"}) + output(installed + "-room", {"--version"}),
+              "tessaly 0.1.0\ntessaly-room 0.1.0\n");
+    for (const char* unit : {"tessaly-recorder.service", "tessaly-room.service"})
+        EXPECT_TRUE(QFile::exists(scratch + "/root/usr/lib/systemd/user/" + unit)) << unit;
     EXPECT_TRUE(
         output(installed, {"--backend", "demo", "--selftest", "1"}).contains("running: true"));
 }

@@ -92,6 +92,9 @@ try:
                    for l in Path("/proc/net/tcp6").read_text().splitlines()[1:])
 
     browser.get(f"http://127.0.0.1:{page}/")
+    watching = browser.current_window_handle  # a second browser, watching
+    browser.switch_to.new_window("tab")
+    browser.get(f"http://127.0.0.1:{page}/")
     cards = lambda: browser.find_elements(By.CSS_SELECTOR, "section.recorder")
     card = lambda n: cards()[n]
     demo = "Tessaly Demo Interface (simulated) · 48 kHz"
@@ -124,8 +127,19 @@ try:
         By.XPATH, ".//label[contains(., 'Armed')]/input")
     assert not armed(8).is_selected()
     armed(8).click()
-    wait("the arming and the name come back in the status", lambda: armed(8).is_selected() and
-         not browser.find_elements(By.CSS_SELECTOR, ".channel b"))
+    changed = lambda: (armed(8).is_selected() and not browser.find_elements(By.CSS_SELECTOR, "b")
+                       and card(0).find_element(By.CLASS_NAME, "name").get_attribute("value")
+                       == "Vox <b>1</b>")
+    wait("the arming and the name come back in the status", changed)
+    driving = browser.current_window_handle
+    browser.switch_to.window(watching)
+    wait("the other browser sees them", changed)
+    browser.close()
+    browser.switch_to.window(driving)
+    # The second recorder keeps its own settings.
+    other = card(1).find_elements(By.CSS_SELECTOR, ".channel")[0]
+    assert other.find_element(By.CLASS_NAME, "name").get_attribute("value") == \
+        other.find_element(By.CLASS_NAME, "hw").get_attribute("textContent")
     button = lambda n, text: wait(text, lambda: [b for b in card(n).find_elements(
         By.TAG_NAME, "button") if b.text == text][0])
     names = [n.get_attribute("value") for n in card(0).find_elements(By.CLASS_NAME, "name")]
