@@ -236,7 +236,8 @@ try:
     assert key not in wide.read()
 finally:
     browser.quit()
-    for r in rooms:
+    for r in rooms:  # each ends cleanly, its recorders with it
         r.send_signal(signal.SIGTERM)
-        r.wait(30)
+        assert r.wait(30) == 0
+    assert not subprocess.run(["pgrep", "-f", "--", f"--server 127.0.0.1:{link}"]).returncode == 0
 print("room test passed")
