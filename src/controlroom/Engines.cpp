@@ -1,14 +1,25 @@
 #include "controlroom/Engines.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QProcess>
 #include <QTimer>
 
-Engines::Engines(QString p, QString s, QStringList e, QObject* parent)
-    : QObject(parent), program(std::move(p)), server(std::move(s)), extra(std::move(e)) {}
+#include "protocol/AccessKey.h"
+
+Engines::Engines(QString p, QString s, QStringList e, const QByteArray& key, QObject* parent)
+    : QObject(parent),
+      program(std::move(p)),
+      server(std::move(s)),
+      extra(std::move(e)),
+      environment(QProcessEnvironment::systemEnvironment()) {
+    environment.remove(QString::fromLatin1(accessKey::inherited));
+    if (!key.isEmpty())
+        environment.insert(QString::fromLatin1(accessKey::inherited), QString::fromLatin1(key));
+}
 
 Engines::~Engines() {
     stopAll(0);
@@ -17,18 +28,22 @@ Engines::~Engines() {
 void Engines::start(const QString& instance) {
     auto* process = new QProcess(this);
     process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setProcessEnvironment(environment);
     // The room takes its signals from a descriptor, with them blocked; a
-    // recorder must get its own.
+    // recorder must get its own. In a session of its own, a closed terminal
+    // or a Ctrl-C reaches only the room, which stops it cleanly.
     process->setChildProcessModifier([] {
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::setsid();
     });
     process->setProgram(program);
     process->setArguments(QStringList{QStringLiteral("-headless"), QStringLiteral("--server"),
                                       server, QStringLiteral("--instance"), instance} +
                           extra);
-    children.push_back({instance, process});
+    children.push_back({instance, process, {}});
+    children.back().started.start();
     connect(process, &QProcess::finished, this,
             [this, instance](int code, QProcess::ExitStatus how) {
                 restartLater(instance, how == QProcess::CrashExit
@@ -44,12 +59,23 @@ void Engines::start(const QString& instance) {
 
 void Engines::restartLater(const QString& instance, const QString& why) {
     if (stopping) return;
-    qWarning().noquote() << QStringLiteral("room: recorder %1 ended (%2); starting it again in 2 s")
-                                .arg(instance, why);
-    QTimer::singleShot(restartMs, this, [this, instance] {
-        for (Child& c : children)
-            if (c.instance == instance && !stopping) c.process->start();
-    });
+    for (Child& c : children) {
+        if (c.instance != instance) continue;
+        const bool quick = c.started.elapsed() < shortLifeMs;
+        const int wait = quick ? c.delayMs : restartMs;
+        c.delayMs = quick ? std::min(wait * 2, 60000) : restartMs;
+        qWarning().noquote() << QStringLiteral(
+                                    "room: recorder %1 ended (%2); starting it again in %3 s")
+                                    .arg(instance, why)
+                                    .arg(wait / 1000);
+        QTimer::singleShot(wait, this, [this, instance] {
+            for (Child& again : children) {
+                if (again.instance != instance || stopping) continue;
+                again.started.start();
+                again.process->start();
+            }
+        });
+    }
 }
 
 qint64 Engines::pid(const QString& instance) const {

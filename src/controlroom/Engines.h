@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <vector>
+
+#include <QProcessEnvironment>
 
 class QProcess;
 
@@ -15,8 +18,11 @@ class Engines : public QObject {
 
 public:
     // `program` the recorder; `server` the link address it is told;
-    // `extra` switches given to every child.
-    Engines(QString program, QString server, QStringList extra, QObject* parent = nullptr);
+    // `extra` switches given to every child; `key` the link's access key, if
+    // it asks for one (handed down in the environment, never on the command
+    // line, which every user can read).
+    Engines(QString program, QString server, QStringList extra, const QByteArray& key,
+            QObject* parent = nullptr);
     ~Engines() override;
 
     // Starts a child for the instance.
@@ -27,17 +33,23 @@ public:
     qint64 pid(const QString& instance) const;
 
     static constexpr int restartMs = 2000;
+    // A child that keeps ending sooner than this after its start (a switch
+    // it does not take, say) waits twice as long each time, up to a minute.
+    static constexpr int shortLifeMs = 10000;
 
 private:
     struct Child {
         QString instance;
         QProcess* process;
+        QElapsedTimer started;
+        int delayMs = restartMs;
     };
     void restartLater(const QString& instance, const QString& why);
 
     const QString program;
     const QString server;
     const QStringList extra;
+    QProcessEnvironment environment;
     std::vector<Child> children;
     bool stopping = false;
 };

@@ -11,7 +11,7 @@ LinkServer::LinkServer(Recorders& r, const QByteArray& key, QObject* parent)
       recorders(r),
       server(new QWebSocketServer(QStringLiteral("tessaly-room"), QWebSocketServer::NonSecureMode,
                                   this)),
-      gate({QStringLiteral("/tessaly"), false, {}, key}) {
+      gate({QStringLiteral("/tessaly"), false, nullptr, key}) {
     // A recorder sends no Origin; a browser always does.
     connect(server, &QWebSocketServer::originAuthenticationRequired, this,
             [](QWebSocketCorsAuthenticator* a) { a->setAllowed(a->origin().isEmpty()); });

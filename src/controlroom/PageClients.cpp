@@ -38,6 +38,8 @@ bool oneName(const QString& folder) {
 
 PageClients::PageClients(Recorders& r, QObject* parent) : QObject(parent), recorders(r) {
     connect(&recorders, &Recorders::updated, this, &PageClients::broadcast);
+    connect(&recorders, &Recorders::forgotten, this,
+            [this](int id) { send(QStringLiteral(R"({"type":"forget","id":%1})").arg(id)); });
 }
 
 PageClients::~PageClients() {
@@ -49,6 +51,14 @@ PageClients::~PageClients() {
 }
 
 void PageClients::attach(QWebSocket* socket) {
+    if (clients.size() >= maxClients) {
+        qWarning().noquote() << QStringLiteral("room: refused a page socket from %1: %2 pages open")
+                                    .arg(socket->peerAddress().toString())
+                                    .arg(maxClients);
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
     socket->setParent(nullptr);
     socket->setMaxAllowedIncomingMessageSize(maxMessage);
     socket->setMaxAllowedIncomingFrameSize(maxMessage);
@@ -63,8 +73,10 @@ void PageClients::attach(QWebSocket* socket) {
 
 void PageClients::broadcast(int id) {
     const Recorders::Recorder* r = recorders.find(id);
-    if (!r || clients.empty()) return;
-    const QString text = QString::fromUtf8(recorderText(*r));
+    if (r && !clients.empty()) send(QString::fromUtf8(recorderText(*r)));
+}
+
+void PageClients::send(const QString& text) {
     for (const auto& c : clients)
         if (c->socket->bytesToWrite() < maxBacklog) c->socket->sendTextMessage(text);
 }

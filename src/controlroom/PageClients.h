@@ -15,6 +15,7 @@ class Recorders;
 // sees what the others changed in the recorders' next status. Main thread.
 //
 // From the room: {"type":"recorder","id":N,"label":…,"connected":…,"status":{…}|null}
+//                {"type":"forget","id":N}
 // To the room:   {"type":"command","to":N,"command":{a link command}}
 //                {"type":"recordAll","on":true|false}
 class PageClients : public QObject {
@@ -29,6 +30,7 @@ public:
     int count() const { return static_cast<int>(clients.size()); }
 
     static constexpr qint64 maxMessage = 64 * 1024;
+    static constexpr int maxClients = 64;
     // A browser that does not take what it is sent misses updates rather
     // than the room holding them for it without end.
     static constexpr qint64 maxBacklog = 4 * 1024 * 1024;
@@ -41,6 +43,7 @@ private:
 
     void received(Client& client, const QString& text);
     void broadcast(int id);
+    void send(const QString& text);
     void gone(QWebSocket* socket);
 
     Recorders& recorders;

@@ -29,34 +29,32 @@ constexpr PageFile files[] = {
 
 }  // namespace
 
-QStringList hostNames(const ListenAddress& address) {
-    QList<QHostAddress> addresses{address.host};
-    QStringList names;
-    if (address.loopback()) {
-        names << QStringLiteral("localhost");
-    } else {
-        names << QHostInfo::localHostName().toLower()
-              << QHostInfo::localHostName().toLower() + QStringLiteral(".local");
+bool servesHost(const ListenAddress& address, const QString& hostPort) {
+    const qsizetype colon = hostPort.lastIndexOf(u':');
+    if (colon < 0 || hostPort.mid(colon + 1) != QString::number(address.port)) return false;
+    QString name = hostPort.left(colon).toLower();
+    if (name.startsWith(u'[') && name.endsWith(u']')) name = name.mid(1, name.size() - 2);
+    const QHostAddress literal(name);
+    if (!literal.isNull() && literal == address.host) return true;
+    const bool anywhere = address.host == QHostAddress::Any ||
+                          address.host == QHostAddress::AnyIPv4 ||
+                          address.host == QHostAddress::AnyIPv6;
+    if (address.loopback() || anywhere) {
+        if (name == u"localhost" || (!literal.isNull() && literal.isLoopback())) return true;
     }
-    if (address.host == QHostAddress::Any || address.host == QHostAddress::AnyIPv4 ||
-        address.host == QHostAddress::AnyIPv6) {
-        addresses = QNetworkInterface::allAddresses();
+    if (!address.loopback()) {
+        const QString machine = QHostInfo::localHostName().toLower();
+        if (name == machine || name == machine + QStringLiteral(".local")) return true;
     }
-    const QString port = QString::number(address.port);
-    QStringList hosts;
-    for (const QHostAddress& a : addresses) {
-        if (a.isNull() || a.isLinkLocal()) continue;
-        hosts << ListenAddress{a, address.port}.text();
-    }
-    for (const QString& n : names) hosts << n + u':' + port;
-    return hosts;
+    return anywhere && !literal.isNull() && QNetworkInterface::allAddresses().contains(literal);
 }
 
-PageServer::PageServer(PageClients& c, QStringList h, const QByteArray& key, QObject* parent)
+PageServer::PageServer(PageClients& c, const ListenAddress& address, const QByteArray& key,
+                       QObject* parent)
     : QAbstractHttpServer(parent),
       clients(c),
-      hosts(h),
-      gate({QStringLiteral("/socket"), true, std::move(h), key}) {
+      gate({QStringLiteral("/socket"), true,
+            [address](const QString& host) { return servesHost(address, host); }, key}) {
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &PageServer::accept);
 }
 
@@ -69,10 +67,11 @@ bool PageServer::listen(const ListenAddress& address, QString* error) {
 bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
     // An upgrade goes on when this answers true and writes nothing; false
     // refuses it before its handshake.
-    if (!request.value("upgrade").isEmpty())
-        return gate.admit(UpgradeRequest::of(request), "page socket");
+    const QByteArray upgrade = request.value("upgrade").toLower();
+    if (upgrade == "websocket") return gate.admit(UpgradeRequest::of(request), "page socket");
+    if (!upgrade.isEmpty()) return false;
     QHttpServerResponder responder = makeResponder(request, socket);
-    if (!hosts.contains(QString::fromLatin1(request.value("host")).toLower())) {
+    if (!gate.knowsHost(QString::fromLatin1(request.value("host")))) {
         responder.write(QHttpServerResponder::StatusCode::Forbidden);
         return true;
     }

@@ -16,8 +16,7 @@ class PageServer : public QAbstractHttpServer {
     Q_OBJECT
 
 public:
-    // `hosts`: the "host:port" texts this server may be reached by.
-    PageServer(PageClients& clients, QStringList hosts, const QByteArray& key,
+    PageServer(PageClients& clients, const ListenAddress& address, const QByteArray& key,
                QObject* parent = nullptr);
 
     // False, with the reason in `error`, when the address cannot be taken.
@@ -33,11 +32,12 @@ private:
     void accept();
 
     PageClients& clients;
-    QStringList hosts;
     UpgradeGate gate;
 };
 
-// The "host:port" texts a server listening on `address` is reached by: the
-// address itself, and for loopback "localhost"; on every address, each of the
-// machine's addresses and its host names.
-QStringList hostNames(const ListenAddress& address);
+// Whether a "host:port" text names a server listening on `address`: the
+// address itself; on loopback also "localhost"; beyond it, the machine's host
+// name (and its ".local" form); on every address, each address the machine
+// has at that moment (one that came up after the start included) and the
+// loopback names.
+bool servesHost(const ListenAddress& address, const QString& hostPort);

@@ -1,8 +1,20 @@
 #include "controlroom/Recorders.h"
 
 #include <QDebug>
+#include <QNetworkInterface>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QWebSocket>
+
+namespace {
+
+// As the recorder's --instance takes them: it becomes a label and a log line.
+bool validInstance(const QString& name) {
+    static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9_-]{0,64}$"));
+    return allowed.match(name).hasMatch();
+}
+
+}  // namespace
 
 Recorders::Recorders(QObject* parent) : QObject(parent), watchdog(new QTimer(this)) {
     connect(watchdog, &QTimer::timeout, this, &Recorders::watch);
@@ -17,13 +29,28 @@ Recorders::~Recorders() {
     }
 }
 
-Recorders::Recorder& Recorders::place(const QString& key, const QString& label) {
-    for (Recorder& r : recorders)
-        if (r.key == key && !r.socket) return r;
-    // Two connected recorders with one name (two machines' defaults, say)
-    // are two places.
-    recorders.push_back({nextId++, key, label, nullptr, std::nullopt});
-    return recorders.back();
+Recorders::Recorder* Recorders::place(const QString& key, const QString& label) {
+    for (Recorder& r : recorders) {
+        if (r.key != key) continue;
+        // The same recorder again, before its old link was seen to go.
+        if (r.socket) gone(r.socket);
+        return &r;
+    }
+    if (recorders.size() >= maxPlaces) {
+        const auto oldest = std::max_element(
+            recorders.begin(), recorders.end(), [](const Recorder& a, const Recorder& b) {
+                const auto awayFor = [](const Recorder& r) {
+                    return r.socket || r.expected ? -1 : r.away.elapsed();
+                };
+                return awayFor(a) < awayFor(b);
+            });
+        if (oldest->socket || oldest->expected) return nullptr;
+        const int id = oldest->id;
+        recorders.erase(oldest);
+        Q_EMIT forgotten(id);
+    }
+    recorders.push_back({nextId++, key, label, nullptr, std::nullopt, false, {}});
+    return &recorders.back();
 }
 
 Recorders::Recorder* Recorders::byId(int id) {
@@ -37,10 +64,21 @@ const Recorders::Recorder* Recorders::find(int id) const {
 }
 
 void Recorders::expect(const QString& instance) {
-    Q_EMIT updated(place(instance, instance).id);
+    Recorder* r = place(instance, instance);
+    r->expected = true;
+    Q_EMIT updated(r->id);
 }
 
 void Recorders::attach(QWebSocket* socket) {
+    if (links.size() >= maxLinks) {
+        qWarning().noquote() << QStringLiteral(
+                                    "room: refused a recorder link from %1: %2 links open")
+                                    .arg(socket->peerAddress().toString())
+                                    .arg(maxLinks);
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
     socket->setParent(nullptr);
     socket->setMaxAllowedIncomingMessageSize(maxMessage);
     socket->setMaxAllowedIncomingFrameSize(maxMessage);
@@ -54,24 +92,31 @@ void Recorders::attach(QWebSocket* socket) {
 }
 
 void Recorders::received(Link& link, const QString& text) {
-    link.heard.start();
     if (!link.budget.take()) return;
     const auto message = jsonObject(text.toUtf8());
-    const auto status = message ? parseStatus(*message) : std::nullopt;
-    if (!status) return;  // nonsense from a recorder changes nothing
+    auto status = message ? parseStatus(*message) : std::nullopt;
+    // Nonsense from a recorder changes nothing; one that sends only nonsense
+    // is let go as a silent one.
+    if (!status || !validInstance(status->instance)) return;
+    link.heard.start();
     if (!link.recorder) {
         const QHostAddress peer = link.socket->peerAddress();
-        const bool local = peer.isLoopback();
+        const bool local = peer.isLoopback() || QNetworkInterface::allAddresses().contains(peer);
         const QString name =
             status->instance.isEmpty() ? QStringLiteral("Tessaly") : status->instance;
         const QString where = local ? QString() : QStringLiteral(" on ") + peer.toString();
-        Recorder& r = place(status->instance + where, name + where);
-        r.socket = link.socket;
-        link.recorder = r.id;
-        qInfo().noquote() << QStringLiteral("room: recorder %1 connected").arg(r.label);
+        QWebSocket* socket = link.socket;
+        Recorder* r = place(status->instance + where, name + where);
+        if (!r) {
+            socket->abort();
+            return;
+        }
+        r->socket = socket;
+        link.recorder = r->id;
+        qInfo().noquote() << QStringLiteral("room: recorder %1 connected").arg(r->label);
     }
     Recorder* r = byId(link.recorder);
-    r->status = *status;
+    r->status = std::move(status);
     Q_EMIT updated(r->id);
 }
 
@@ -87,6 +132,7 @@ void Recorders::gone(QWebSocket* socket) {
     if (!r) return;
     r->socket = nullptr;
     r->status.reset();
+    r->away.start();
     qInfo().noquote() << QStringLiteral("room: recorder %1 went away").arg(r->label);
     Q_EMIT updated(id);
 }

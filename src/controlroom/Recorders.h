@@ -28,6 +28,8 @@ public:
         QString label;                     // what the page calls it
         QWebSocket* socket = nullptr;      // null while not connected
         std::optional<LinkStatus> status;  // the latest, while connected
+        bool expected = false;             // one the room starts: never forgotten
+        QElapsedTimer away;                // since it went away
     };
 
     explicit Recorders(QObject* parent = nullptr);
@@ -35,7 +37,8 @@ public:
 
     // A recorder of this instance on this machine: shown before it connects.
     void expect(const QString& instance);
-    // Takes an admitted link socket. It is a recorder once it sends a status.
+    // Takes an admitted link socket. It is a recorder once it sends a status;
+    // one that sends none for a while is let go.
     void attach(QWebSocket* socket);
     // Sends a command to one connected recorder; false when it is not.
     bool send(int id, const LinkCommand& command);
@@ -47,10 +50,16 @@ public:
 
     static constexpr qint64 maxMessage = 1 << 20;
     static constexpr int silenceMs = 5000;  // a recorder sends 5 statuses a second
+    // What a room keeps, whoever connects: beyond these a link is refused,
+    // and the place of the recorder away the longest is forgotten.
+    static constexpr int maxLinks = 64;
+    static constexpr int maxPlaces = 32;
 
 Q_SIGNALS:
     // A recorder appeared, sent a status, or went away.
     void updated(int id);
+    // A recorder long away whose place was needed for another.
+    void forgotten(int id);
 
 private:
     // One connected socket; it names its recorder with its first status.
@@ -63,7 +72,7 @@ private:
 
     void received(Link& link, const QString& text);
     void gone(QWebSocket* socket);
-    Recorder& place(const QString& key, const QString& label);
+    Recorder* place(const QString& key, const QString& label);
     Recorder* byId(int id);
     void watch();
 

@@ -30,9 +30,9 @@ QString UpgradeGate::refusal(const UpgradeRequest& r) const {
     if (r.path != rules.path) return QStringLiteral("no such path");
     if (!rules.browser && !r.origin.isEmpty()) return QStringLiteral("a browser's origin");
     if (rules.browser) {
-        if (!rules.hosts.contains(r.host)) return QStringLiteral("a foreign host");
+        if (!rules.knownHost(r.host)) return QStringLiteral("a foreign host");
         const QString page = r.origin.toLower();
-        if (!page.startsWith(u"http://") || !rules.hosts.contains(page.mid(7)))
+        if (!page.startsWith(u"http://") || !rules.knownHost(page.mid(7)))
             return QStringLiteral("a foreign origin");
     }
     if (!rules.key.isEmpty() && !accessKey::matches(r.key, rules.key))

@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
+#include <functional>
 
 class QHttpServerRequest;
 class QWebSocket;
@@ -32,14 +32,17 @@ public:
     struct Rules {
         QString path;          // the only path served
         bool browser = false;  // true: the page's own Origin is required; false: none may be sent
-        QStringList hosts;     // "host:port" texts the Host header (and Origin) may name
-        QByteArray key;        // required as "key" in the query when not empty
+        // Whether a "host:port" text names this server (the Host header, and
+        // the Origin after its "http://").
+        std::function<bool(const QString&)> knownHost;
+        QByteArray key;  // required as "key" in the query when not empty
     };
 
     explicit UpgradeGate(Rules r) : rules(std::move(r)) {}
 
     // Empty when the upgrade may go on, else why not.
     QString refusal(const UpgradeRequest& request) const;
+    bool knowsHost(const QString& host) const { return rules.knownHost(host.toLower()); }
     // Whether it may, saying in the log why not.
     bool admit(const UpgradeRequest& request, const char* what) const;
 

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFileInfo>
+#include <QHostInfo>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -23,13 +24,13 @@
 
 namespace {
 
-// SIGTERM and SIGINT end the room through its event loop. Blocked before any
-// thread starts, so every thread leaves them to the descriptor.
+// SIGTERM, SIGINT and SIGHUP (the terminal closed) end the room through its
+// event loop, which stops its recorders first. Blocked before any thread
+// starts, so every thread leaves them to the descriptor.
 int signalDescriptor() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
+    for (const int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, s);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     return ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
 }
@@ -91,7 +92,7 @@ int main(int argc, char** argv) {
     Recorders recorders;
     LinkServer link(recorders, linkKey);
     PageClients clients(recorders);
-    PageServer page(clients, hostNames(o.page), pageKey);
+    PageServer page(clients, o.page, pageKey);
     QString error;
     if (!link.listen(o.link, &error) || !page.listen(o.page, &error)) return fail(error);
     qInfo().noquote()
@@ -99,15 +100,23 @@ int main(int argc, char** argv) {
                .arg(o.link.text(), o.page.text());
     // The key is shown to the person at the terminal, never written to the log.
     if (::isatty(STDOUT_FILENO)) {
-        std::printf("Tessaly room: http://%s/%s\n", qUtf8Printable(o.page.text()),
+        const bool anywhere = !o.page.loopback() && !servesHost(o.page, o.page.text());
+        const QString where = anywhere
+                                  ? QHostInfo::localHostName() + u':' + QString::number(o.page.port)
+                                  : o.page.text();
+        std::printf("Tessaly room: http://%s/%s\n", qUtf8Printable(where),
                     pageKey.isEmpty() ? "" : qPrintable(QStringLiteral("?key=") + pageKey));
         std::fflush(stdout);
     }
 
-    Engines engines(recorderProgram(o), linkForChildren(o.link), o.engineArgs);
+    Engines engines(recorderProgram(o), linkForChildren(o.link), o.engineArgs, linkKey);
     if (o.startEngines) {
+        // Rooms on other ports start recorders of other names, so two rooms on
+        // one machine never share a recorder's settings.
+        const QString prefix = o.link.port == 4777 ? QStringLiteral("room-")
+                                                   : QStringLiteral("room%1-").arg(o.link.port);
         for (int n = 1; n <= o.recorders; ++n) {
-            const QString instance = QStringLiteral("room-%1").arg(n);
+            const QString instance = prefix + QString::number(n);
             recorders.expect(instance);
             engines.start(instance);
         }

@@ -1,5 +1,6 @@
 #include "link/RoomLink.h"
 
+#include <QHostAddress>
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
@@ -40,9 +41,10 @@ void RoomLink::connect() {
     QUrl url(QStringLiteral("ws://") + Settings().server() + QStringLiteral("/tessaly"),
              QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty()) return;  // idle until the next launch
-    // A room that listens beyond this machine asks for its key (this user's,
-    // or a copy of the room's machine's); one on loopback ignores it.
-    if (const QByteArray key = accessKey::load(); !key.isEmpty())
+    // A room that listens beyond this machine asks for its key: the one it
+    // gave its child, else this user's copy, never sent to one on loopback.
+    const bool loopback = url.host() == u"localhost" || QHostAddress(url.host()).isLoopback();
+    if (const QByteArray key = accessKey::forLink(loopback); !key.isEmpty())
         url.setQuery(QStringLiteral("key=") + QString::fromLatin1(key));
 
     socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);

@@ -24,31 +24,40 @@ QByteArray accessKey::load() {
 QByteArray accessKey::loadOrCreate(QString* error) {
     const QString file = path();
     QDir().mkpath(QFileInfo(file).absolutePath());
+    const auto failed = [&](const QString& why) {
+        *error = file + QStringLiteral(": ") + why;
+        return QByteArray();
+    };
     const QByteArray name = QFile::encodeName(file);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        quint32 words[8];
-        QRandomGenerator::system()->fillRange(words);
-        const QByteArray key =
-            QByteArray(reinterpret_cast<const char*>(words), sizeof words)
-                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-        const QByteArray line = key + '\n';
-        const bool written =
-            ::write(fd, line.constData(), line.size()) == line.size() && ::fsync(fd) == 0;
-        const int why = errno;
-        ::close(fd);
-        if (written) return key;
-        ::unlink(name.constData());
-        *error = QStringLiteral("%1: %2").arg(file, QString::fromLocal8Bit(std::strerror(why)));
-        return {};
+    if (QFileInfo::exists(file)) {
+        const QByteArray key = load();
+        return key.isEmpty() ? failed(QStringLiteral("holds no key (delete it to make one)")) : key;
     }
-    if (errno != EEXIST) {
-        *error = QStringLiteral("%1: %2").arg(file, QString::fromLocal8Bit(std::strerror(errno)));
-        return {};
-    }
-    const QByteArray key = load();
-    if (key.isEmpty()) *error = QStringLiteral("%1 holds no key").arg(file);
-    return key;
+    quint32 words[8];
+    QRandomGenerator::system()->fillRange(words);
+    const QByteArray key =
+        QByteArray(reinterpret_cast<const char*>(words), sizeof words)
+            .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    const QByteArray made = name + ".new-" + QByteArray::number(::getpid());
+    const int fd = ::open(made.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return failed(QString::fromLocal8Bit(std::strerror(errno)));
+    const QByteArray line = key + '\n';
+    const bool written =
+        ::write(fd, line.constData(), line.size()) == line.size() && ::fsync(fd) == 0;
+    const int why = errno;
+    ::close(fd);
+    const bool placed = written && ::link(made.constData(), name.constData()) == 0;
+    const int linkWhy = errno;
+    ::unlink(made.constData());
+    if (placed) return key;
+    if (written && linkWhy == EEXIST) return load();  // another room was first
+    return failed(QString::fromLocal8Bit(std::strerror(written ? linkWhy : why)));
+}
+
+QByteArray accessKey::forLink(bool loopbackRoom) {
+    const QByteArray given = qgetenv(inherited);
+    if (!given.isEmpty() || loopbackRoom) return given;
+    return load();
 }
 
 bool accessKey::matches(const QByteArray& given, const QByteArray& key) {

@@ -7,6 +7,7 @@ usage: room_test.py TESSALY_ROOM SCREENSHOT_DIR"""
 import base64, math, os, signal, socket, stat, subprocess, sys, tempfile, time, wave
 from pathlib import Path
 from selenium import webdriver
+from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -37,15 +38,15 @@ def wait(what, check, limit=20.0):
             value = check()
             if value:
                 return value
-        except Exception:  # an element replaced while we looked
+        except (WebDriverException, IndexError):  # the page redrew while we looked
             pass
         time.sleep(0.05)
     raise AssertionError("timed out waiting: " + what)
 
 
-def upgrade(port, path, headers, wait_s=0.5):
-    """A WebSocket handshake by hand: what the server sent within the wait,
-    whether it closed, and the socket."""
+def upgrade(port, path, headers, wait_s=3.0):
+    """A WebSocket handshake by hand: what the server sent until it closed or
+    the wait ended, whether it closed, and the socket."""
     s = socket.create_connection(("127.0.0.1", port))
     key = base64.b64encode(os.urandom(16)).decode()
     headers = {"Host": f"127.0.0.1:{port}", **headers}
@@ -75,9 +76,18 @@ def frame(payload, opcode=1):
     return head + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
 
 
-link, page = free_port(), free_port()
+def listening(port):
+    try:
+        socket.create_connection(("127.0.0.1", port)).close()
+        return True
+    except OSError:
+        return False
+
+
+link, page, open_link, open_page = (free_port() for _ in range(4))
 log = start_room("--recorders", "2", "--link", f"127.0.0.1:{link}",
                  "--listen", f"127.0.0.1:{page}", "--", "--backend", "demo")
+wait("the room", lambda: listening(page))
 options = webdriver.ChromeOptions()
 options.binary_location = "/usr/bin/chromium"
 for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1280,1000"):
@@ -85,9 +95,9 @@ for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--wind
 browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 try:
     # Both sockets on loopback alone.
-    listening = {int(l.split()[1].split(":")[1], 16): l.split()[1].split(":")[0]
+    bound = {int(l.split()[1].split(":")[1], 16): l.split()[1].split(":")[0]
                  for l in Path("/proc/net/tcp").read_text().splitlines()[1:] if l.split()[3] == "0A"}
-    assert listening.get(link) == listening.get(page) == "0100007F", listening
+    assert bound.get(link) == bound.get(page) == "0100007F", bound
     assert not any(int(l.split()[1].split(":")[1], 16) in (link, page)
                    for l in Path("/proc/net/tcp6").read_text().splitlines()[1:])
 
@@ -101,21 +111,24 @@ try:
     wait("both recorders shown", lambda: len(cards()) == 2 and
          all(c.find_element(By.CLASS_NAME, "device").text == demo for c in cards()))
     first = card(0)
-    assert first.find_element(By.TAG_NAME, "h2").text == "room-1"
+    assert first.find_element(By.TAG_NAME, "h2").text == f"room{link}-1"  # not on 4777
 
     # The meters follow the signal: input 1 is a sine at half scale (-6 dBFS),
-    # input 17 silence; the headphones go quiet with it soloed, and back.
+    # input 17 silence; the headphones go quiet with it soloed, and back. Its
+    # name, markup, stays text where the page shows it.
     fills = lambda: [float(f.get_attribute("style").split("width:")[1].split("%")[0])
                      for f in card(0).find_elements(By.CSS_SELECTOR, ".meter .fill")]
     levels = wait("meters", lambda: fills() if fills()[0] > 0 and fills()[-1] > 0 else None)
     assert abs(levels[0] - 100 * (60 + 20 * math.log10(0.5)) / 60) < 1.5, levels
     assert levels[16] == 0, levels
     silent = card(0).find_elements(By.CSS_SELECTOR, ".channel")[16]
+    silent.find_element(By.CLASS_NAME, "name").clear()
+    silent.find_element(By.CLASS_NAME, "name").send_keys("Quiet <b>17</b>", Keys.ENTER)
     solo = silent.find_element(By.XPATH, ".//label[contains(., 'Solo')]/input")
     solo.click()
-    heard = silent.find_element(By.CLASS_NAME, "name").get_attribute("value")
     wait("the headphones on input 17", lambda: fills()[-1] == 0 and
-         card(0).find_elements(By.CLASS_NAME, "foot-label")[1].text == heard)
+         card(0).find_elements(By.CLASS_NAME, "foot-label")[1].text == "Quiet <b>17</b>")
+    assert not browser.find_elements(By.CSS_SELECTOR, "b")
     [b for b in card(0).find_elements(By.TAG_NAME, "button") if b.text == "Hear mix"][0].click()
     wait("the mix in the headphones", lambda: fills()[-1] > 0 and not solo.is_selected())
 
@@ -127,9 +140,8 @@ try:
         By.XPATH, ".//label[contains(., 'Armed')]/input")
     assert not armed(8).is_selected()
     armed(8).click()
-    changed = lambda: (armed(8).is_selected() and not browser.find_elements(By.CSS_SELECTOR, "b")
-                       and card(0).find_element(By.CLASS_NAME, "name").get_attribute("value")
-                       == "Vox <b>1</b>")
+    changed = lambda: (armed(8).is_selected() and card(0).find_element(
+        By.CLASS_NAME, "name").get_attribute("value") == "Vox <b>1</b>")
     wait("the arming and the name come back in the status", changed)
     driving = browser.current_window_handle
     browser.switch_to.window(watching)
@@ -153,7 +165,8 @@ try:
     folder = card(0).find_element(By.CLASS_NAME, "folder").text
     browser.save_screenshot(str(SHOTS / "room-desktop.png"))
     button(0, "STOP").click()
-    button(0, "RECORD")
+    wait("the take saved", lambda: card(0).find_element(By.CLASS_NAME, "status").text.startswith(
+        "Saved to "))
     takes = list((home / "Desktop" / "Tessaly").glob(f"*/{folder}"))
     assert len(takes) == 1, takes
     files = sorted(p.name.split(" - ")[0] for p in takes[0].iterdir())
@@ -168,13 +181,13 @@ try:
     assert len(frames) == 1 and frames.pop() >= 2 * 48000, frames
 
     # A recorder killed is shown as away, and comes back by itself.
-    child = subprocess.run(["pgrep", "-P", str(rooms[0].pid), "-f", "--", "--instance room-1"],
+    child = subprocess.run(["pgrep", "-f", "--", f"--instance room{link}-1"],
                            capture_output=True, text=True)
     os.kill(int(child.stdout.split()[0]), signal.SIGKILL)
     wait("away", lambda: card(0).find_element(By.CLASS_NAME, "away").text == "recorder not connected")
     wait("back", lambda: card(0).find_element(By.CLASS_NAME, "device").text == demo)
     log.seek(0)
-    assert "room: recorder room-1 ended (killed); starting it again in 2 s" in log.read()
+    assert f"room: recorder room{link}-1 ended (killed); starting it again in 2 s" in log.read()
 
     # Record all starts both; on a phone's screen a stop asks for a second tap.
     browser.set_window_size(390, 844)
@@ -183,9 +196,10 @@ try:
     button(0, "STOP"), button(1, "STOP")
     button(1, "STOP").click()
     button(1, "Tap again to stop")
-    wait("the take goes on", lambda: elapsed(1) >= "00:00:01")
     browser.execute_script("arguments[0].scrollIntoView()", card(1))
     browser.save_screenshot(str(SHOTS / "room-phone.png"))
+    time.sleep(0.5)  # statuses that would say so if the first tap had stopped it
+    assert "recording" in card(1).find_element(By.CLASS_NAME, "record").get_attribute("class")
     button(1, "Tap again to stop").click()
     button(1, "RECORD")
     stop_all = browser.find_element(By.ID, "stop-all")
@@ -194,41 +208,47 @@ try:
 
     # Hostile sockets: a foreign page, a browser on the link, a path not served.
     own = {"Host": f"127.0.0.1:{page}", "Origin": f"http://127.0.0.1:{page}"}
-    for headers in ({**own, "Origin": "http://evil.example"},
+    for headers in ({**own, "Origin": "http://evil.example"}, {"Host": own["Host"]},
                     {**own, "Host": f"evil.example:{page}", "Origin": f"http://evil.example:{page}"}):
         got = upgrade(page, "/socket", headers)
         assert got[1] and got[0].startswith(b"HTTP/1.1 403"), got
     got = upgrade(link, "/tessaly", {"Origin": own["Origin"]})
     assert got[1] and b" 101 " not in got[0], got
     assert upgrade(link, "/other", {})[1]
-    # A flood, a frame too large and nonsense change nothing for the others.
-    got = upgrade(page, "/socket", own)
+    # A flood, nonsense and a frame too large: each its own connection's loss.
+    got = upgrade(page, "/socket", own, 0.5)
     assert got[0].startswith(b"HTTP/1.1 101") and not got[1], got
-    got[2].sendall(b"".join(frame(b'{"type":"recordAll","on":false}') for _ in range(300)) +
+    got[2].sendall(b"".join(frame(b'{"type":"recordAll","on":true}') for _ in range(300)) +
                    frame(b"not json") + frame(os.urandom(200), 2))
-    got[2].sendall(frame(b"x" * 70000))
-    recorder = upgrade(link, "/tessaly", {})
+    button(0, "STOP"), button(1, "STOP")  # obeyed, and a take once each
+    big = upgrade(page, "/socket", own, 0.5)
+    big[2].sendall(frame(b"x" * 70000))
+    big[2].settimeout(3)
+    try:
+        while big[2].recv(65536):
+            pass  # until the room closes it
+    except ConnectionResetError:
+        pass
+    recorder = upgrade(link, "/tessaly", {}, 0.5)
     recorder[2].sendall(frame(b'{"type":"status","running":"yes"}') + frame(b"[1,2]"))
     time.sleep(1)
     assert len(cards()) == 2
-    button(0, "RECORD").click()  # the page still drives its recorders
-    button(0, "STOP").click(), button(0, "Tap again to stop").click()
-    button(0, "RECORD")
+    stop_all.click(), stop_all.click()  # the page still drives its recorders
+    button(0, "RECORD"), button(1, "RECORD")
 
     # Beyond loopback the key is asked for: made at first start, the owner's
     # alone; the recorder on this machine reads it, the page carries it.
-    open_link, open_page = free_port(), free_port()
     wide = start_room("--link", f"0.0.0.0:{open_link}", "--listen", f"0.0.0.0:{open_page}",
                       "--", "--backend", "demo", "--demo-inputs", "2")
     key_file = home / "config" / "Tessaly" / "room-key"
     key = wait("the key", lambda: key_file.exists() and key_file.read_text().strip())
     assert stat.S_IMODE(key_file.stat().st_mode) == 0o600
-    wait("listening", lambda: upgrade(open_link, "/tessaly", {})[1])
+    wait("listening", lambda: listening(open_page))
     here = {"Host": f"127.0.0.1:{open_page}", "Origin": f"http://127.0.0.1:{open_page}"}
     assert upgrade(open_page, "/socket", here)[0].startswith(b"HTTP/1.1 403")
     assert upgrade(open_page, f"/socket?key={key}", here)[0].startswith(b"HTTP/1.1 101")
     assert upgrade(open_link, "/tessaly?key=wrong", {})[1]
-    assert not upgrade(open_link, f"/tessaly?key={key}", {})[1]
+    assert not upgrade(open_link, f"/tessaly?key={key}", {}, 0.5)[1]
     browser.get(f"http://127.0.0.1:{open_page}/?key={key}")
     wait("the recorder behind the key", lambda: card(0).find_element(
         By.CLASS_NAME, "device").text == demo)
@@ -236,8 +256,10 @@ try:
     assert key not in wide.read()
 finally:
     browser.quit()
-    for r in rooms:  # each ends cleanly, its recorders with it
+    for r in rooms:
         r.send_signal(signal.SIGTERM)
-        assert r.wait(30) == 0
-    assert not subprocess.run(["pgrep", "-f", "--", f"--server 127.0.0.1:{link}"]).returncode == 0
+    # Each ends cleanly, its recorders with it.
+    assert [r.wait(30) for r in rooms] == [0] * len(rooms)
+    assert all(subprocess.run(["pgrep", "-f", "--", f"--server 127.0.0.1:{p}"]).returncode == 1
+               for p in (link, open_link))
 print("room test passed")

@@ -149,7 +149,8 @@ function makeCard(id) {
   const recordLabel = () => (card.state && card.state.recording ? 'STOP' : 'RECORD');
   const stop = guardedStop(card.record, () => card.command({type: 'record', on: false}), recordLabel);
   card.record.addEventListener('click', () => {
-    if (card.state && card.state.recording) stop();
+    // A second tap stops, even if the take ended meanwhile: never a new take.
+    if (card.record.dataset.confirm === '1' || (card.state && card.state.recording)) stop();
     else card.command({type: 'record', on: true});
   });
   card.elapsed = transport.appendChild(el('span', 'elapsed', '00:00:00'));
@@ -190,6 +191,7 @@ function show(m) {
     return;
   }
   setText(card.device, s.device ? s.device + ' · ' + s.rate / 1000 + ' kHz' : 'no interface');
+  if (!s.recording) delete card.record.dataset.confirm;
   if (card.record.dataset.confirm !== '1') setText(card.record, s.recording ? 'STOP' : 'RECORD');
   card.record.classList.toggle('recording', s.recording);
   card.record.disabled = !s.running && !s.recording;
@@ -222,11 +224,21 @@ function connect() {
   const url = scheme + location.host + '/socket' + (key ? '?key=' + encodeURIComponent(key) : '');
   socket = new WebSocket(url);
   const state = document.getElementById('room-state');
-  socket.onopen = () => setText(state, '');
+  socket.onopen = () => {
+    // The room tells a new page of every recorder it knows; a room started
+    // again may know others, by other numbers.
+    for (const card of cards.values()) card.remove();
+    cards.clear();
+    setText(state, '');
+  };
   socket.onmessage = e => {
     let m;
     try { m = JSON.parse(e.data); } catch (_) { return; }
     if (m && m.type === 'recorder') show(m);
+    if (m && m.type === 'forget' && cards.has(m.id)) {
+      cards.get(m.id).remove();
+      cards.delete(m.id);
+    }
   };
   socket.onclose = () => {
     socket = null;
