@@ -3,6 +3,7 @@
 #include <QWebSocket>
 
 #include "controlroom/Recorders.h"
+#include "controlroom/SocketLimits.h"
 #include "protocol/JsonRead.h"
 #include "protocol/JsonWriter.h"
 
@@ -51,17 +52,7 @@ PageClients::~PageClients() {
 }
 
 void PageClients::attach(QWebSocket* socket) {
-    if (clients.size() >= maxClients) {
-        qWarning().noquote() << QStringLiteral("room: refused a page socket from %1: %2 pages open")
-                                    .arg(socket->peerAddress().toString())
-                                    .arg(maxClients);
-        socket->abort();
-        socket->deleteLater();
-        return;
-    }
-    socket->setParent(nullptr);
-    socket->setMaxAllowedIncomingMessageSize(maxMessage);
-    socket->setMaxAllowedIncomingFrameSize(maxMessage);
+    if (!adopt(socket, clients.size(), maxClients, maxMessage, "page socket")) return;
     auto* client = clients.emplace_back(std::make_unique<Client>()).get();
     client->socket = socket;
     connect(socket, &QWebSocket::textMessageReceived, this,

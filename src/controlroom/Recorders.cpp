@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include "controlroom/SocketLimits.h"
+
 namespace {
 
 // As the recorder's --instance takes them: it becomes a label and a log line.
@@ -70,18 +72,7 @@ void Recorders::expect(const QString& instance) {
 }
 
 void Recorders::attach(QWebSocket* socket) {
-    if (links.size() >= maxLinks) {
-        qWarning().noquote() << QStringLiteral(
-                                    "room: refused a recorder link from %1: %2 links open")
-                                    .arg(socket->peerAddress().toString())
-                                    .arg(maxLinks);
-        socket->abort();
-        socket->deleteLater();
-        return;
-    }
-    socket->setParent(nullptr);
-    socket->setMaxAllowedIncomingMessageSize(maxMessage);
-    socket->setMaxAllowedIncomingFrameSize(maxMessage);
+    if (!adopt(socket, links.size(), maxLinks, maxMessage, "recorder link")) return;
     auto* link = links.emplace_back(std::make_unique<Link>()).get();
     link->socket = socket;
     link->heard.start();

@@ -94,12 +94,17 @@ for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--wind
     options.add_argument(arg)
 browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 try:
-    # Both sockets on loopback alone.
-    bound = {int(l.split()[1].split(":")[1], 16): l.split()[1].split(":")[0]
-                 for l in Path("/proc/net/tcp").read_text().splitlines()[1:] if l.split()[3] == "0A"}
-    assert bound.get(link) == bound.get(page) == "0100007F", bound
-    assert not any(int(l.split()[1].split(":")[1], 16) in (link, page)
-                   for l in Path("/proc/net/tcp6").read_text().splitlines()[1:])
+    # Both sockets on loopback alone, on their default ports (free unless
+    # another room runs on this machine).
+    start_room("--no-engine")
+    wait("the default room", lambda: listening(8477))
+    sockets = [l.split() for name in ("tcp", "tcp6")
+               for l in Path("/proc/net/" + name).read_text().splitlines()[1:]]
+    bound = {(s[1].rsplit(":", 1)[0], int(s[1].rsplit(":", 1)[1], 16)) for s in sockets
+             if s[3] == "0A" and int(s[1].rsplit(":", 1)[1], 16) in (4777, 8477)}
+    assert bound == {("0100007F", 4777), ("0100007F", 8477)}, bound
+    rooms[-1].send_signal(signal.SIGTERM)
+    assert rooms.pop().wait(10) == 0
 
     browser.get(f"http://127.0.0.1:{page}/")
     watching = browser.current_window_handle  # a second browser, watching
