@@ -3,7 +3,7 @@
 #include <QDebug>
 #include <utility>
 
-#include "hardware/jack/AlsaCard.h"
+#include "hardware/alsa/AlsaCard.h"
 #include "hardware/jack/JackStreams.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hardware/AudioSystem.h"
-#include "hardware/jack/AlsaCard.h"
+#include "hardware/alsa/AlsaCard.h"
 #include "hardware/jack/JackLibrary.h"
 
 class JackClient;
