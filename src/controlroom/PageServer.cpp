@@ -35,10 +35,8 @@ bool servesHost(const ListenAddress& address, const QString& hostPort) {
     QString name = hostPort.left(colon).toLower();
     if (name.startsWith(u'[') && name.endsWith(u']')) name = name.mid(1, name.size() - 2);
     const QHostAddress literal(name);
-    if (!literal.isNull() && literal == address.host) return true;
-    const bool anywhere = address.host == QHostAddress::Any ||
-                          address.host == QHostAddress::AnyIPv4 ||
-                          address.host == QHostAddress::AnyIPv6;
+    const bool anywhere = address.wildcard();
+    if (!literal.isNull() && literal == address.host && !anywhere) return true;
     if (address.loopback() || anywhere) {
         if (name == u"localhost" || (!literal.isNull() && literal.isLoopback())) return true;
     }

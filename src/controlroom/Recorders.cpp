@@ -34,9 +34,16 @@ Recorders::~Recorders() {
 Recorders::Recorder* Recorders::place(const QString& key, const QString& label) {
     for (Recorder& r : recorders) {
         if (r.key != key) continue;
-        // The same recorder again, before its old link was seen to go.
-        if (r.socket) gone(r.socket);
-        return &r;
+        if (!r.socket) return &r;
+        // The same recorder again, before its old link was seen to go: that
+        // one has gone quiet. Two that both speak (two unnamed recorders
+        // behind one address) are two places.
+        const auto old = std::find_if(links.begin(), links.end(),
+                                      [&r](const auto& l) { return l->socket == r.socket; });
+        if (old != links.end() && (*old)->heard.elapsed() >= takeOverMs) {
+            gone(r.socket);
+            return &r;
+        }
     }
     if (recorders.size() >= maxPlaces) {
         const auto oldest = std::max_element(
@@ -66,9 +73,10 @@ const Recorders::Recorder* Recorders::find(int id) const {
 }
 
 void Recorders::expect(const QString& instance) {
-    Recorder* r = place(instance, instance);
-    r->expected = true;
-    Q_EMIT updated(r->id);
+    if (Recorder* r = place(instance, instance)) {
+        r->expected = true;
+        Q_EMIT updated(r->id);
+    }
 }
 
 void Recorders::attach(QWebSocket* socket) {
@@ -78,7 +86,6 @@ void Recorders::attach(QWebSocket* socket) {
     link->heard.start();
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this, link](const QString& text) { received(*link, text); });
-    connect(socket, &QWebSocket::pong, this, [link] { link->heard.start(); });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { gone(socket); });
 }
 

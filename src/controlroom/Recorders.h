@@ -54,6 +54,8 @@ public:
     // and the place of the recorder away the longest is forgotten.
     static constexpr int maxLinks = 64;
     static constexpr int maxPlaces = 32;
+    // A recorder's old link quiet this long gives its place to a new one.
+    static constexpr int takeOverMs = 1000;
 
 Q_SIGNALS:
     // A recorder appeared, sent a status, or went away.

@@ -13,6 +13,11 @@ struct ListenAddress {
     // Nothing, with host null, when the text is not an address and a port.
     static ListenAddress parse(const QString& text);
     bool loopback() const { return host.isLoopback(); }
+    // Every address of the machine ("0.0.0.0", "::").
+    bool wildcard() const {
+        return host == QHostAddress::Any || host == QHostAddress::AnyIPv4 ||
+               host == QHostAddress::AnyIPv6;
+    }
     // "host:port", IPv6 hosts in brackets, as a URL writes it.
     QString text() const;
 };

@@ -44,11 +44,11 @@ QString recorderProgram(const RoomOptions& o) {
 
 // The address a child on this machine reaches the link by.
 QString linkForChildren(const ListenAddress& link) {
-    if (link.host == QHostAddress::Any || link.host == QHostAddress::AnyIPv4)
-        return ListenAddress{QHostAddress(QHostAddress::LocalHost), link.port}.text();
-    if (link.host == QHostAddress::AnyIPv6)
-        return ListenAddress{QHostAddress(QHostAddress::LocalHostIPv6), link.port}.text();
-    return link.text();
+    if (!link.wildcard()) return link.text();
+    const bool six = link.host == QHostAddress::AnyIPv6;
+    return ListenAddress{QHostAddress(six ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost),
+                         link.port}
+        .text();
 }
 
 int fail(const QString& why) {
@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
                .arg(o.link.text(), o.page.text());
     // The key is shown to the person at the terminal, never written to the log.
     if (::isatty(STDOUT_FILENO)) {
-        const bool anywhere = !o.page.loopback() && !servesHost(o.page, o.page.text());
-        const QString where = anywhere
+        // A phone reaches "every address" by the machine's name.
+        const QString where = o.page.wildcard()
                                   ? QHostInfo::localHostName() + u':' + QString::number(o.page.port)
                                   : o.page.text();
         std::printf("Tessaly room: http://%s/%s\n", qUtf8Printable(where),

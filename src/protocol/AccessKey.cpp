@@ -1,6 +1,7 @@
 #include "protocol/AccessKey.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -29,28 +30,29 @@ QByteArray accessKey::loadOrCreate(QString* error) {
         return QByteArray();
     };
     const QByteArray name = QFile::encodeName(file);
-    if (QFileInfo::exists(file)) {
+    const auto existing = [&] {
         const QByteArray key = load();
-        return key.isEmpty() ? failed(QStringLiteral("holds no key (delete it to make one)")) : key;
-    }
+        return key.isEmpty() ? failed(QStringLiteral("cannot be read, or holds no key")) : key;
+    };
+    if (QFileInfo::exists(file)) return existing();
     quint32 words[8];
     QRandomGenerator::system()->fillRange(words);
     const QByteArray key =
         QByteArray(reinterpret_cast<const char*>(words), sizeof words)
             .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-    const QByteArray made = name + ".new-" + QByteArray::number(::getpid());
-    const int fd = ::open(made.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    QByteArray made = name + ".new-XXXXXX";
+    const int fd = ::mkostemp(made.data(), O_CLOEXEC);  // mode 0600, a name no one else has
     if (fd < 0) return failed(QString::fromLocal8Bit(std::strerror(errno)));
     const QByteArray line = key + '\n';
-    const bool written =
-        ::write(fd, line.constData(), line.size()) == line.size() && ::fsync(fd) == 0;
-    const int why = errno;
+    const bool whole = ::write(fd, line.constData(), line.size()) == line.size();
+    const bool written = whole && ::fsync(fd) == 0;
+    const int why = whole ? errno : EIO;
     ::close(fd);
     const bool placed = written && ::link(made.constData(), name.constData()) == 0;
     const int linkWhy = errno;
     ::unlink(made.constData());
     if (placed) return key;
-    if (written && linkWhy == EEXIST) return load();  // another room was first
+    if (written && linkWhy == EEXIST) return existing();  // another room was first
     return failed(QString::fromLocal8Bit(std::strerror(written ? linkWhy : why)));
 }
 

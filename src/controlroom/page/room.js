@@ -63,19 +63,20 @@ function remainingText(seconds) {
 // A stop is one click on a desktop; on a phone's screen a second tap within
 // 3 s confirms it, so a touch in passing never ends a take.
 function guardedStop(button, stop, label) {
+  let timer = 0;
   return () => {
+    clearTimeout(timer);
     if (!phone.matches || button.dataset.confirm === '1') {
       delete button.dataset.confirm;
+      button.stoppedAt = performance.now();
       stop();
       return;
     }
     button.dataset.confirm = '1';
     button.textContent = 'Tap again to stop';
-    setTimeout(() => {
-      if (button.dataset.confirm === '1') {
-        delete button.dataset.confirm;
-        button.textContent = label();
-      }
+    timer = setTimeout(() => {
+      delete button.dataset.confirm;
+      button.textContent = label();
     }, 3000);
   };
 }
@@ -149,9 +150,11 @@ function makeCard(id) {
   const recordLabel = () => (card.state && card.state.recording ? 'STOP' : 'RECORD');
   const stop = guardedStop(card.record, () => card.command({type: 'record', on: false}), recordLabel);
   card.record.addEventListener('click', () => {
-    // A second tap stops, even if the take ended meanwhile: never a new take.
+    // A second tap stops, even if the take ended meanwhile, and a click just
+    // after a stop (a double click) starts nothing: never a take by mistake.
     if (card.record.dataset.confirm === '1' || (card.state && card.state.recording)) stop();
-    else card.command({type: 'record', on: true});
+    else if (!(performance.now() - (card.record.stoppedAt || -1e9) < 1000))
+      card.command({type: 'record', on: true});
   });
   card.elapsed = transport.appendChild(el('span', 'elapsed', '00:00:00'));
   card.left = transport.appendChild(el('span', 'left'));
@@ -191,7 +194,6 @@ function show(m) {
     return;
   }
   setText(card.device, s.device ? s.device + ' · ' + s.rate / 1000 + ' kHz' : 'no interface');
-  if (!s.recording) delete card.record.dataset.confirm;
   if (card.record.dataset.confirm !== '1') setText(card.record, s.recording ? 'STOP' : 'RECORD');
   card.record.classList.toggle('recording', s.recording);
   card.record.disabled = !s.running && !s.recording;
