@@ -66,6 +66,14 @@ def upgrade(port, path, headers, wait_s=3.0):
     return got, False, s
 
 
+def rename(field, text):
+    """As a person types: focused first, so the statuses arriving meanwhile
+    leave the field alone, then all of it replaced."""
+    field.click()
+    field.send_keys(Keys.CONTROL, "a")
+    field.send_keys(text, Keys.ENTER)
+
+
 def frame(payload, opcode=1):
     """A masked client frame."""
     mask = os.urandom(4)
@@ -127,8 +135,7 @@ try:
     assert abs(levels[0] - 100 * (60 + 20 * math.log10(0.5)) / 60) < 1.5, levels
     assert levels[16] == 0, levels
     silent = card(0).find_elements(By.CSS_SELECTOR, ".channel")[16]
-    silent.find_element(By.CLASS_NAME, "name").clear()
-    silent.find_element(By.CLASS_NAME, "name").send_keys("Quiet <b>17</b>", Keys.ENTER)
+    rename(silent.find_element(By.CLASS_NAME, "name"), "Quiet <b>17</b>")
     solo = silent.find_element(By.XPATH, ".//label[contains(., 'Solo')]/input")
     solo.click()
     wait("the headphones on input 17", lambda: fills()[-1] == 0 and
@@ -139,8 +146,7 @@ try:
 
     # Rename input 1 (markup stays text), arm input 9, record, stop.
     name = first.find_element(By.CSS_SELECTOR, "[aria-label='Name of input 1']")
-    name.clear()
-    name.send_keys("Vox <b>1</b>", Keys.ENTER)
+    rename(name, "Vox <b>1</b>")
     armed = lambda n: card(0).find_elements(By.CSS_SELECTOR, ".channel")[n].find_element(
         By.XPATH, ".//label[contains(., 'Armed')]/input")
     assert not armed(8).is_selected()
