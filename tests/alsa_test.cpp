@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 
 #include "hardware/alsa/AlsaCard.h"
+#include "hardware/alsa/AlsaSamples.h"
+#include "recording/WAVWriter.h"
+#include "support/WavFile.h"
 
 // The cards as a machine's /proc and /sys describe them, nothing opened: two
 // identical interfaces told apart by their serials, a built-in card without
@@ -62,4 +65,79 @@ TEST(AlsaCards, ListedFromWhatTheSystemSaysUnderTheUidJackGivesThem) {
     }
     EXPECT_FALSE(AlsaCard::behind("alsa_pcm:hw:7,0:capture_1", root));
     EXPECT_TRUE(AlsaCard::all(root + "/nothing").isEmpty());
+}
+
+// Every value a card can deliver reaches the file as it was, whichever of
+// the formats USB interfaces offer carries it: the 24-bit ones bit for bit
+// through the writer (but -8388608, which full scale clips), the 16-bit ones
+// as their 24-bit equals. The headphones' way back keeps values and channels.
+TEST(AlsaSamples, EveryValueOfTheCardReachesTheFileUnchanged) {
+    constexpr std::int32_t lowest = -8388607, highest = 8388607, chunk = 1 << 20;
+    QTemporaryDir dir;
+    const std::string file = (dir.path() + "/all.wav").toStdString();
+    auto writer = WAVWriter::create({file, 1, 48000, {}, "", ""});
+    ASSERT_TRUE(writer);
+    std::vector<std::uint32_t> s32(chunk), s24in4(chunk);
+    std::vector<std::uint8_t> s24in3(3 * chunk);
+    std::vector<float> a(chunk), b(chunk);
+    for (std::int32_t from = lowest; from <= highest; from += chunk) {
+        const int n = std::min(chunk, highest - from + 1);
+        for (int i = 0; i < n; ++i) {
+            const std::int32_t v = from + i;
+            s32[i] = static_cast<std::uint32_t>(v) << 8 | 0xA5;  // the unused bits ignored
+            s24in4[i] = (static_cast<std::uint32_t>(v) & 0xFFFFFF) | (v < 0 ? 0 : 0x5A000000);
+            std::memcpy(&s24in3[3 * i], &v, 3);
+        }
+        float* const out[] = {a.data()};
+        float* const other[] = {b.data()};
+        deinterleave(AlsaFormat::s32With24Bits, s32.data(), 1, n, out);
+        writer->write(a.data(), n);
+        deinterleave(AlsaFormat::s24InThree, s24in3.data(), 1, n, other);
+        ASSERT_EQ(std::memcmp(a.data(), b.data(), n * sizeof(float)), 0) << from;
+        deinterleave(AlsaFormat::s24InFour, s24in4.data(), 1, n, other);
+        ASSERT_EQ(std::memcmp(a.data(), b.data(), n * sizeof(float)), 0) << from;
+    }
+    writer->close();
+    const std::vector<std::uint8_t> bytes = readBytes(file);
+    ASSERT_EQ(bytes.size(), WAVWriter::headerBytes + 3 * std::size_t(highest - lowest + 1));
+    for (std::int32_t v = lowest; v <= highest; ++v) {
+        const std::size_t at = WAVWriter::headerBytes + 3 * std::size_t(v - lowest);
+        const auto read = static_cast<std::int32_t>(bytes[at] << 8 | bytes[at + 1] << 16 |
+                                                    std::uint32_t(bytes[at + 2]) << 24) >>
+                          8;
+        ASSERT_EQ(read, v);
+    }
+    // 16 bits: each the same as its 24-bit equal.
+    std::vector<std::int16_t> s16(65536);
+    std::vector<std::uint32_t> same(65536);
+    for (int i = 0; i < 65536; ++i) {
+        s16[i] = static_cast<std::int16_t>(i - 32768);
+        same[i] = static_cast<std::uint32_t>((i - 32768) * 256) << 8;
+    }
+    float* const out[] = {a.data()};
+    float* const other[] = {b.data()};
+    deinterleave(AlsaFormat::s16, s16.data(), 1, 65536, out);
+    deinterleave(AlsaFormat::s32With24Bits, same.data(), 1, 65536, other);
+    EXPECT_EQ(std::memcmp(a.data(), b.data(), 65536 * sizeof(float)), 0);
+    // Three channels to the card and back, in every format: each its own.
+    const std::vector<std::vector<float>> sent = {{1.0f, -1.0f, 0.0f, 0.5f},
+                                                  {12345 / 8388607.0f, 2.0f, -3.0f, NAN},
+                                                  {-0.25f, 1e-7f, -1e-7f, 0.75f}};
+    for (const AlsaFormat f : {AlsaFormat::s32With24Bits, AlsaFormat::s24InThree,
+                               AlsaFormat::s24InFour, AlsaFormat::s16}) {
+        std::vector<std::uint8_t> card(4 * 3 * sampleBytes(f));
+        std::vector<std::vector<float>> back(3, std::vector<float>(4));
+        const float* const in[] = {sent[0].data(), sent[1].data(), sent[2].data()};
+        float* const got[] = {back[0].data(), back[1].data(), back[2].data()};
+        interleave(f, in, 3, 4, card.data());
+        deinterleave(f, card.data(), 3, 4, got);
+        const float step = f == AlsaFormat::s16 ? 256 / 8388607.0f : 1 / 8388607.0f;
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < 4; ++i) {
+                const float want = sent[c][i] == sent[c][i] ? std::clamp(sent[c][i], -1.0f, 1.0f)
+                                                            : 0.0f;  // NaN plays silence
+                EXPECT_NEAR(back[c][i], want, step) << int(f) << " " << c << " " << i;
+            }
+        }
+    }
 }
