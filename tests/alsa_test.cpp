@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "hardware/alsa/AlsaCard.h"
 #include "hardware/alsa/AlsaSamples.h"
+#include "hardware/alsa/CardWatch.h"
 #include "recording/WAVWriter.h"
 #include "support/WavFile.h"
 
@@ -140,4 +143,46 @@ TEST(AlsaSamples, EveryValueOfTheCardReachesTheFileUnchanged) {
             }
         }
     }
+}
+
+// A card plugged in or pulled is one change, seen within a second, whether
+// /dev/snd was there before or comes with the first card and goes with the
+// last.
+TEST(AlsaCards, ACardThatComesOrGoesIsOneChangeWithinASecond) {
+    QTemporaryDir tree;
+    const QString snd = tree.path() + "/dev/snd";
+    ASSERT_TRUE(QDir().mkpath(tree.path() + "/dev"));
+    int changes = 0;
+    CardWatch watch(tree.path(), [&] { ++changes; });
+    auto nodes = [&](int card, bool add) {
+        for (const QString& node : {QString("controlC%1").arg(card), QString("pcmC%1D0c").arg(card),
+                                    QString("pcmC%1D0p").arg(card)}) {
+            QFile f(snd + "/" + node);
+            ASSERT_TRUE(add ? f.open(QIODevice::WriteOnly) : f.remove());
+        }
+    };
+    // Waits a second and a little more: the change came within the second, once.
+    auto seen = [&](int before) {
+        QElapsedTimer t;
+        t.start();
+        int at = -1;
+        while (t.elapsed() < 1300) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (at < 0 && changes > before) at = int(t.elapsed());
+        }
+        return changes == before + 1 && at >= 0 && at < 1000;
+    };
+    ASSERT_TRUE(QDir().mkpath(snd));  // the first card
+    nodes(0, true);
+    EXPECT_TRUE(seen(0)) << changes;
+    nodes(1, true);
+    EXPECT_TRUE(seen(1)) << changes;
+    nodes(1, false);
+    EXPECT_TRUE(seen(2)) << changes;
+    nodes(0, false);  // the last card, and its folder with it
+    ASSERT_TRUE(QDir(snd).removeRecursively());
+    EXPECT_TRUE(seen(3)) << changes;
+    ASSERT_TRUE(QDir().mkpath(snd));  // and one again
+    nodes(2, true);
+    EXPECT_TRUE(seen(4)) << changes;
 }
