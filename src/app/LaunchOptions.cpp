@@ -3,7 +3,7 @@
 #include <QUrl>
 #include <cmath>
 
-#include "base/Instance.h"
+#include "protocol/LinkStatus.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
                 o.error = QStringLiteral("--server takes HOST:PORT");
         } else if (a == u"--instance") {
             o.instance = valueAfter(at);
-            if (!instance::validName(o.instance))
+            if (!validInstance(o.instance))
                 o.error = QStringLiteral("--instance takes a name of letters, digits, - and _");
         } else if (a == u"-hidden") {
             o.hidden = true;

@@ -11,8 +11,6 @@ namespace instance {
 // Empty for the default instance.
 const QString& name();
 void setName(const QString& name);
-// 1 to 64 letters, digits, '-' or '_': it becomes part of file names.
-bool validName(const QString& name);
 // `base` for the default instance, else `base` + "-" + the name.
 QString qualified(const QString& base);
 

@@ -2,21 +2,10 @@
 
 #include <QDebug>
 #include <QNetworkInterface>
-#include <QRegularExpression>
 #include <QTimer>
 #include <QWebSocket>
 
 #include "controlroom/SocketLimits.h"
-
-namespace {
-
-// As the recorder's --instance takes them: it becomes a label and a log line.
-bool validInstance(const QString& name) {
-    static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9_-]{0,64}$"));
-    return allowed.match(name).hasMatch();
-}
-
-}  // namespace
 
 Recorders::Recorders(QObject* parent) : QObject(parent), watchdog(new QTimer(this)) {
     connect(watchdog, &QTimer::timeout, this, &Recorders::watch);
@@ -95,7 +84,7 @@ void Recorders::received(Link& link, const QString& text) {
     auto status = message ? parseStatus(*message) : std::nullopt;
     // Nonsense from a recorder changes nothing; one that sends only nonsense
     // is let go as a silent one.
-    if (!status || !validInstance(status->instance)) return;
+    if (!status || (!status->instance.isEmpty() && !validInstance(status->instance))) return;
     link.heard.start();
     if (!link.recorder) {
         const QHostAddress peer = link.socket->peerAddress();

@@ -1,5 +1,7 @@
 #include "protocol/LinkStatus.h"
 
+#include <QRegularExpression>
+
 #include "protocol/JsonRead.h"
 #include "protocol/JsonWriter.h"
 
@@ -56,6 +58,11 @@ std::optional<QList<T>> list(const QJsonValue& v, Read read) {
 }
 
 }  // namespace
+
+bool validInstance(const QString& name) {
+    static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+    return allowed.match(name).hasMatch();
+}
 
 QByteArray statusText(const LinkStatus& s) {
     JsonWriter w;

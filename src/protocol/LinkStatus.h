@@ -51,6 +51,11 @@ struct LinkStatus {
     QString instance;           // "instance": the recorder's instance name; empty by default
 };
 
+// Whether `name` can be a recorder's instance name ("instance"): 1 to 64
+// letters, digits, '-' or '_', for it becomes part of file names. The default
+// instance has none.
+bool validInstance(const QString& name);
+
 // Compact JSON text of the 15 members and the additions.
 QByteArray statusText(const LinkStatus& status);
 
