@@ -18,6 +18,10 @@ double seconds(const QString& text) {
 
 }  // namespace
 
+bool LaunchOptions::knownBackend(const QString& name) {
+    return name == u"jack" || name == u"alsa" || name == u"demo";
+}
+
 LaunchOptions LaunchOptions::parse(const QStringList& args) {
     LaunchOptions o;
     const auto valueAfter = [&args](qsizetype at) {
@@ -27,9 +31,12 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
         const QString& a = args[at];
         if (a == u"--backend") {
             o.backend = valueAfter(at);
-            if (o.backend != u"jack" && o.backend != u"demo") {
-                o.error = QStringLiteral("--backend takes jack or demo");
-            }
+            if (!knownBackend(o.backend))
+                o.error = QStringLiteral("--backend takes jack, alsa or demo");
+        } else if (a == u"--alsa-pcm") {
+            if (valueAfter(at).isEmpty() || valueAfter(at).startsWith(u'-'))
+                o.error = QStringLiteral("--alsa-pcm takes the name of an ALSA PCM");
+            o.alsaPcms.append(valueAfter(at));
         } else if (a == u"--demo-inputs" || a == u"--demo-rate" || a == u"--demo-lose-every") {
             const bool inputs = a == u"--demo-inputs", rate = a == u"--demo-rate";
             bool ok = false;
@@ -72,7 +79,8 @@ LaunchOptions LaunchOptions::parse(const QStringList& args) {
 
 QString usage() {
     return QStringLiteral(
-        "Usage: tessaly [-hidden | -headless | --selftest [seconds]] [--backend jack|demo]\n"
+        "Usage: tessaly [-hidden | -headless | --selftest [seconds]]\n"
+        "               [--backend jack|alsa|demo] [--alsa-pcm NAME]\n"
         "               [--server HOST:PORT] [--instance NAME]\n"
         "\n"
         "Records every input of a multi-input audio interface at once, meters them,\n"
@@ -83,8 +91,13 @@ QString usage() {
         "  -headless            no window; ends with its parent process or on SIGTERM\n"
         "  --selftest [seconds] boots, plays the test tone, records for the given time\n"
         "                       (default 5), prints what it measured and exits\n"
-        "  --backend jack|demo  the audio system: a JACK server (default), or a\n"
-        "                       simulated interface for trying Tessaly without hardware\n"
+        "  --backend jack|alsa|demo\n"
+        "                       the audio system: a JACK server (default, or the stored\n"
+        "                       \"backend\"), the cards directly through ALSA with no sound\n"
+        "                       server, or a simulated interface for trying Tessaly\n"
+        "                       without hardware\n"
+        "  --alsa-pcm NAME      with alsa: also offer this ALSA PCM (a virtual interface\n"
+        "                       from ~/.asoundrc); may be given more than once\n"
         "  --demo-inputs N      inputs of the simulated interface (default 20)\n"
         "  --demo-rate HZ       its sample rate (default 48000)\n"
         "  --demo-lose-every N  it loses every Nth buffer, as a dropout would (default:\n"

@@ -10,8 +10,9 @@ struct LaunchOptions {
 
     Mode mode = Mode::windowed;
     double selfTestSeconds = 5.0;
-    bool hidden = false;  // windowed mode: build the window but do not show it
-    QString backend = QStringLiteral("jack");
+    bool hidden = false;   // windowed mode: build the window but do not show it
+    QString backend;       // jack, alsa or demo; empty: the stored choice, else jack
+    QStringList alsaPcms;  // PCMs by name the ALSA backend offers besides the cards
     int demoInputs = 20;
     int demoRate = 48000;
     int demoLoseEvery = 0;  // the simulated interface loses every Nth buffer; 0: none
@@ -20,6 +21,7 @@ struct LaunchOptions {
     QString error;          // a switch with a value it cannot use
 
     static LaunchOptions parse(const QStringList& arguments);
+    static bool knownBackend(const QString& name);
 };
 
 QString usage();

@@ -17,6 +17,7 @@
 #include "base/Instance.h"
 #include "base/Settings.h"
 #include "hardware/Permission.h"
+#include "hardware/alsa/AlsaSystem.h"
 #include "hardware/demo/DemoSystem.h"
 #include "hardware/jack/JackSystem.h"
 #include "link/RoomLink.h"
@@ -25,12 +26,23 @@
 namespace {
 
 void installBackend(const LaunchOptions& o) {
-    if (o.backend == u"demo") {
+    // The switch, else what the box keeps; JACK unless asked: a recorder
+    // started before its sound server must not take the card from it.
+    QString backend = o.backend.isEmpty() ? Settings().backend() : o.backend;
+    if (!LaunchOptions::knownBackend(backend)) {
+        if (!backend.isEmpty())
+            qWarning().noquote()
+                << QStringLiteral("settings: unknown backend \"%1\", using jack").arg(backend);
+        backend = QStringLiteral("jack");
+    }
+    if (backend == u"demo") {
         DemoSystem::Options demo;
         demo.inputs = o.demoInputs;
         demo.rate = o.demoRate;
         demo.loseEvery = o.demoLoseEvery;
         AudioSystem::install(std::make_unique<DemoSystem>(demo));
+    } else if (backend == u"alsa") {
+        AudioSystem::install(std::make_unique<AlsaSystem>(o.alsaPcms));
     } else {
         AudioSystem::install(std::make_unique<JackSystem>());
     }

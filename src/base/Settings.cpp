@@ -81,6 +81,9 @@ QString Settings::server() const {
 void Settings::setServer(const QString& address) {
     store->setValue(kServer, address);
 }
+QString Settings::backend() const {
+    return store->value(QStringLiteral("backend")).toString();
+}
 QStringList Settings::keys() const {
     return store->allKeys();
 }

@@ -39,6 +39,9 @@ public:
     static void overrideServer(const QString& address);
     void setServer(const QString& address);
 
+    // The audio backend a box keeps ("backend": jack, alsa or demo); empty when none.
+    QString backend() const;
+
     // Every key the store holds.
     QStringList keys() const;
     // Forgets every setting.

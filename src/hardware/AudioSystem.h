@@ -98,6 +98,9 @@ public:
     virtual PlaybackResult openPlayback(const AudioDev* device, int channels, PullFn pull,
                                         void* user) = 0;
 
+    // Whether headphones can play only on the device that records.
+    virtual bool headphonesOnInputOnly() const { return false; }
+
     // Main thread: `handler` hears of every change from now on (none to stop).
     void onChange(std::function<void(AudioChange)> handler);
     // Main thread: devices found since the last call to be known before

@@ -55,6 +55,9 @@ DeviceSession::Devices DeviceSession::list(const QList<AudioDev>& all, const QSt
         if (!pick && !d.inputs.isEmpty()) pick = &d.inputs.front();
         d.inputUID = pick ? pick->uid : QString();
     }
+    // Headphones the backend cannot play elsewhere are not offered elsewhere.
+    if (AudioSystem::current().headphonesOnInputOnly())
+        d.outputs.removeIf([&](const AudioDev& o) { return o.uid != d.inputUID; });
     if (!withUID(d.outputs, d.outputUID)) {
         const AudioDev* pick = withUID(d.outputs, d.inputUID);
         if (!pick) pick = firstNamed(d.outputs, kPreferred);
@@ -77,8 +80,10 @@ std::optional<DeviceSession::Input> DeviceSession::open(const QString& inputUID,
     in.headphones =
         outputUID == inputUID ? std::optional(device->device) : AudioDevices::find(outputUID);
     if (const auto error = capture.start(*device)) {
-        failure = Status::failed(QStringLiteral("Could not open ") + in.device.name +
-                                 QStringLiteral(": ") + error->description());
+        failure = Status::failed(!error->said.isEmpty()
+                                     ? error->said
+                                     : QStringLiteral("Could not open ") + in.device.name +
+                                           QStringLiteral(": ") + error->description());
         return std::nullopt;
     }
     in.channels = static_cast<int>(capture.channels());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonDocument>
 #include <QSemaphore>
 #include <QThread>
 #include <QWebSocket>
@@ -40,6 +41,12 @@ public:
     int connections() { return read(accepted); }             // handshakes accepted so far
     QString lastPath() { return read(path); }                // the path the last client asked for
     QList<QByteArray> messages() { return read(received); }  // every text frame, in order
+    // `key` of the last message, as text.
+    QString latest(const char* key) {
+        const QList<QByteArray> all = messages();
+        return all.isEmpty() ? QString()
+                             : QJsonDocument::fromJson(all.last())[key].toVariant().toString();
+    }
     // To the current client, in one go.
     void send(const QList<QByteArray>& frames, bool binary = false) {
         onServer([this, frames, binary] {

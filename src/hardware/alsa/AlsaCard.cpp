@@ -25,7 +25,7 @@ std::optional<AlsaCard> read(const QString& root, int index) {
     const QString dir = QStringLiteral("card%1").arg(index);
     const QString id = firstLine(asound.filePath(dir + QStringLiteral("/id")));
     if (id.isEmpty()) return std::nullopt;
-    AlsaCard found{id, id, index, id, {}, 0};
+    AlsaCard found{id, id, index, id, {}, {}, 0};
     // A USB card's sound device is an interface of the USB device that has the serial.
     const QString device =
         QFileInfo(root + QStringLiteral("/sys/class/sound/") + dir + QStringLiteral("/device"))
@@ -39,14 +39,16 @@ std::optional<AlsaCard> read(const QString& root, int index) {
         QRegularExpression::MultilineOption);
     const auto m = line.match(wholeFile(asound.filePath(QStringLiteral("cards"))));
     if (m.hasMatch()) found.name = m.captured(1).trimmed();
-    // "pcm0c", "pcm1c": the devices with a capture stream.
-    for (const QString& pcm :
-         QDir(asound.filePath(dir)).entryList({QStringLiteral("pcm*c")}, QDir::Dirs)) {
-        bool number = false;
-        const int n = pcm.mid(3, pcm.size() - 4).toInt(&number);
-        if (number) found.captures.append(n);
+    // "pcm0c", "pcm1p": the devices with a capture or a playback stream.
+    for (auto [suffix, list] : {std::pair{'c', &found.captures}, {'p', &found.playbacks}}) {
+        for (const QString& pcm :
+             QDir(asound.filePath(dir)).entryList({QStringLiteral("pcm*") + suffix}, QDir::Dirs)) {
+            bool number = false;
+            const int n = pcm.mid(3, pcm.size() - 4).toInt(&number);
+            if (number) list->append(n);
+        }
+        std::sort(list->begin(), list->end());
     }
-    std::sort(found.captures.begin(), found.captures.end());
     // A USB card says what each of its alternate settings offers:
     // "Capture:\n  ...\n    Channels: 20"; the largest is the card's.
     const QString streams = wholeFile(asound.filePath(dir + QStringLiteral("/stream0")));

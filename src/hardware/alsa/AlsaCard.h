@@ -17,6 +17,7 @@ struct AlsaCard {
     int index = -1;
     QString id;               // "USB"
     QList<int> captures;      // its PCM devices that capture, in order
+    QList<int> playbacks;     // and those that play
     int captureChannels = 0;  // the most a USB card's capture offers; 0: not said
 
     // The uid of the card's device: the JACK backend gives it to the card

@@ -1,0 +1,138 @@
+// The ALSA backend through the built program, on the pretend card: every
+// frame the card delivers reaches the files bit for bit, or is counted lost
+// and stands there as silence of exactly its length; a card that vanishes
+// mid-take, is busy or forbidden says so.
+#include <signal.h>
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <set>
+
+#include "support/ControlRoom.h"
+#include "support/PretendCard.h"
+#include "support/Program.h"
+#include "support/RecordingFixture.h"
+
+class AlsaCard : public Program {
+protected:
+    void SetUp() override { ASSERT_TRUE(pretend::declare(home.path() + "/config", control)); }
+    QStringList on(const char* pcm) const { return {"--backend", "alsa", "--alsa-pcm", pcm}; }
+    // Every input file of `folder` holds its own channel's counter, frame
+    // after frame, all from the same frame of the card; a frame that is not
+    // is silence. Returns the silent frames of each file (the same in all).
+    std::int64_t expectCounters(const QString& folder, int bits) {
+        std::set<std::int64_t> silent, first;
+        const std::int64_t span = bits == 16 ? 65535 : 16777215;
+        for (QDirIterator it(folder, {"Input *.wav"}); it.hasNext();) {
+            const SndRead r = readWithSndfile(it.next().toStdString());
+            EXPECT_TRUE(r.ok && r.info.frames > 24000) << it.fileName().toStdString();
+            const unsigned ch = it.fileName().section(' ', 1, 1).toUInt() - 1;
+            const int scale = bits == 16 ? 256 : 1;
+            // The frame its first sample stands for (modulo the counter's span).
+            const std::int64_t at =
+                ((r.samples[0] / scale - pretend::counter(0, ch, bits)) % span + span) % span;
+            std::int64_t quiet = 0;
+            for (sf_count_t f = 0; f < r.info.frames; ++f) {
+                if (r.samples[f] == pretend::counter(at + f, ch, bits) * scale) continue;
+                if (r.samples[f] != 0) {
+                    ADD_FAILURE() << it.fileName().toStdString() << " @" << f;
+                    return -1;
+                }
+                ++quiet;
+            }
+            silent.insert(quiet);
+            first.insert(at);
+        }
+        EXPECT_EQ(silent.size(), 1u);
+        EXPECT_EQ(first.size(), 1u) << "the inputs start at different frames";
+        return silent.empty() ? -1 : *silent.begin();
+    }
+    QString control = home.path() + "/card";
+};
+
+TEST_F(AlsaCard, EveryFrameReachesTheFilesOrIsCountedLost) {
+    for (const auto& [pcm, bits, name] : {std::tuple{"card", 24, "Pretend Card"},
+                                          {"card24", 24, "Card 24"},
+                                          {"card16", 16, "Card 16"}}) {
+        QFile::remove(control + "/played");
+        QProcess recorder;
+        launch(recorder, on(pcm) << "--selftest"
+                                 << "2");
+        QByteArray out;
+        const bool stopped = pcm == std::string("card");
+        double stood = 0;
+        if (stopped) {  // the recorder stands still for 0.3 s mid-take
+            ASSERT_TRUE(waitFor([&] { return (out += recorder.readAll()).contains("recording"); }));
+            runFor(0.5);
+            QElapsedTimer clock;
+            clock.start();
+            ::kill(static_cast<pid_t>(recorder.processId()), SIGSTOP);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ::kill(static_cast<pid_t>(recorder.processId()), SIGCONT);
+            stood = clock.nsecsElapsed() / 1e9 * 48000;
+        }
+        ASSERT_TRUE(recorder.waitForFinished(30000));
+        const QStringList lines = QString(out + recorder.readAll()).split('\n');
+        EXPECT_EQ(lines.value(0),
+                  QString("status: %1 — 20 inputs at 48 kHz · headphones: %1").arg(name));
+        const std::int64_t silent = expectCounters(lines.value(2).section(" → ", 1), bits);
+        if (!stopped) {
+            EXPECT_LT(silent, 48000 / 10) << pcm;  // most of it was heard, whatever the load
+            continue;
+        }
+        // What the card overwrote, and the period it was writing into: at most
+        // a buffer (1024 frames) and a period less than the stop.
+        EXPECT_LE(silent, stood + 480);
+        EXPECT_GE(silent, stood - 1024 - 256 - 480);
+        const QByteArray log = recorder.readAllStandardError();
+        EXPECT_TRUE(
+            log.contains(QString("1 dropout (%1 s)").arg(silent / 48000.0, 0, 'f', 2).toUtf8()))
+            << log.toStdString();
+        QFile played(control + "/played");  // the headphones, written on the card
+        ASSERT_TRUE(played.open(QIODevice::ReadOnly));
+        const QList<QByteArray> heard = played.readAll().trimmed().split(' ');
+        EXPECT_GT(heard.value(0).toLongLong(), 48000 * 3);
+        EXPECT_GT(heard.value(1).toDouble(), 0.2);
+    }
+}
+
+TEST_F(AlsaCard, AVanishedBusyOrForbiddenCardSaysSo) {
+    for (const auto& [file, status] :
+         {std::pair{"busy", "status: Pretend Card is in use by another program"},
+          {"forbidden",
+           "status: Pretend Card: no permission to open it (is the user in the audio group?)"}}) {
+        QFile(control + "/" + file).open(QIODevice::WriteOnly);
+        QProcess recorder;
+        launch(recorder, on("card") << "--selftest"
+                                    << "1");
+        ASSERT_TRUE(recorder.waitForFinished(30000));
+        EXPECT_EQ(QString(recorder.readAll()).section('\n', 0, 0), status);
+        QFile::remove(control + "/" + file);
+    }
+    ControlRoom room;
+    settings().setServer(room.address());
+    QProcess recorder;
+    launch(recorder, on("card") << "-headless");
+    auto says = [&](const char* key, const QString& value) {
+        return waitFor([&] { return room.latest(key).contains(value); });
+    };
+    ASSERT_TRUE(says("status", "Pretend Card — 20 inputs"));
+    ASSERT_TRUE(waitFor(
+        [&] { return room.send({R"({"type":"record","on":true})"}), says("recording", "true"); }));
+    runFor(0.5);
+    QFile(control + "/gone").open(QIODevice::WriteOnly);
+    EXPECT_TRUE(says("status", "Audio interface disconnected"));
+    QFile::remove(control + "/gone");
+    EXPECT_TRUE(says("status", " · recording resumed after the interface came back"));
+    runFor(1);
+    ::kill(static_cast<pid_t>(recorder.processId()), SIGTERM);
+    EXPECT_TRUE(recorder.waitForFinished(10000) && recorder.exitCode() == 0);
+    int takes = 0;
+    for (QDirIterator it(home.path(), {"Recording *"}, QDir::Dirs, QDirIterator::Subdirectories);
+         it.hasNext(); ++takes) {
+        const QString take = it.next();
+        EXPECT_EQ(expectExactHeaders(take.toStdString()), 9);  // 8 inputs and the mix
+        EXPECT_LT(expectCounters(take, 24), 48000 / 10);
+    }
+    EXPECT_EQ(takes, 2);
+}
