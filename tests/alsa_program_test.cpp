@@ -6,6 +6,7 @@
 
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QSettings>
 #include <set>
 
 #include "support/ControlRoom.h"
@@ -111,8 +112,11 @@ TEST_F(AlsaCard, AVanishedBusyOrForbiddenCardSaysSo) {
     }
     ControlRoom room;
     settings().setServer(room.address());
+    // The box keeps its backend in the settings.
+    QSettings(home.path() + "/config/Tessaly/Tessaly.conf", QSettings::IniFormat)
+        .setValue("backend", "alsa");
     QProcess recorder;
-    launch(recorder, on("card") << "-headless");
+    launch(recorder, {"--alsa-pcm", "card", "-headless"});
     auto says = [&](const char* key, const QString& value) {
         return waitFor([&] { return room.latest(key).contains(value); });
     };
@@ -127,6 +131,8 @@ TEST_F(AlsaCard, AVanishedBusyOrForbiddenCardSaysSo) {
     runFor(1);
     ::kill(static_cast<pid_t>(recorder.processId()), SIGTERM);
     EXPECT_TRUE(recorder.waitForFinished(10000) && recorder.exitCode() == 0);
+    EXPECT_TRUE(
+        recorder.readAllStandardError().startsWith("audio: ALSA, the cards opened directly"));
     int takes = 0;
     for (QDirIterator it(home.path(), {"Recording *"}, QDir::Dirs, QDirIterator::Subdirectories);
          it.hasNext(); ++takes) {

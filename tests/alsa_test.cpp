@@ -9,8 +9,10 @@
 
 #include "hardware/alsa/AlsaCard.h"
 #include "hardware/alsa/AlsaSamples.h"
+#include "hardware/alsa/AlsaSystem.h"
 #include "hardware/alsa/CardWatch.h"
 #include "recording/WAVWriter.h"
+#include "support/PretendCard.h"
 #include "support/WavFile.h"
 
 // The cards as a machine's /proc and /sys describe them, nothing opened: two
@@ -68,6 +70,17 @@ TEST(AlsaCards, ListedFromWhatTheSystemSaysUnderTheUidJackGivesThem) {
     }
     EXPECT_FALSE(AlsaCard::behind("alsa_pcm:hw:7,0:capture_1", root));
     EXPECT_TRUE(AlsaCard::all(root + "/nothing").isEmpty());
+    // As the backend offers them: the second of two models numbered, a card
+    // that does not open (none does here) offering what the system says or
+    // two channels, and a PCM by name with its description and all it offers.
+    ASSERT_TRUE(pretend::declare(qEnvironmentVariable("XDG_CONFIG_HOME"), root + "/control"));
+    seen.clear();
+    for (const AudioDev& d : AlsaSystem({"card", "nothing"}, root).devices())
+        seen << QString("%1 %2 %3/%4").arg(d.uid, d.name).arg(d.inputs).arg(d.outputs);
+    EXPECT_EQ(seen,
+              (QStringList{"alsa:PCH HDA Intel PCH 2/2", "alsa:USB:P9AB Scarlett 18i20 USB 18/2",
+                           "alsa:USB_1:Q7CD Scarlett 18i20 USB 2 18/2",
+                           "alsa-pcm:card Pretend Card 20/20"}));
 }
 
 // Every value a card can deliver reaches the file as it was, whichever of

@@ -41,7 +41,9 @@ TEST(Arguments, SelfTestSecondsAndWhatOverridesWhat) {
     EXPECT_EQ(parse({"-hidden", "-headless"}).mode, LaunchOptions::Mode::headless);
     EXPECT_TRUE(parse({"-hidden", "--whatever"}).hidden);
     EXPECT_EQ(parse({"-HEADLESS"}).mode, LaunchOptions::Mode::windowed);  // case matters
-    EXPECT_FALSE(parse({"--backend", "alsa"}).error.isEmpty());
+    EXPECT_FALSE(parse({"--backend", "pulse"}).error.isEmpty());
+    EXPECT_EQ(parse({"--alsa-pcm", "a", "--alsa-pcm", "b"}).alsaPcms, (QStringList{"a", "b"}));
+    EXPECT_FALSE(parse({"--alsa-pcm", "--selftest"}).error.isEmpty());
 }
 
 // A take ends with exact files and exit status 0 in every mode: headless when its parent ends (the
@@ -122,7 +124,7 @@ TEST_F(Program, ThePackageInstallsAndRunsFromAScratchRoot) {
                   help = output(installed, {"--help"});
     const auto options =
         help.mid(help.indexOf("\n\n  ") + 4).split(QRegularExpression("\n  (?! )"));
-    EXPECT_EQ(options.size(), 11);
+    EXPECT_EQ(options.size(), 12);
     for (const QString& option : options)
         EXPECT_TRUE(manual.contains(option.simplified())) << option.toStdString();
     EXPECT_EQ(output(installed, {"--version"}) + output(installed + "-room", {"--version"}),

@@ -13,9 +13,11 @@
 
 #include "hardware/AudioDevices.h"
 #include "hardware/RealtimeScope.h"
+#include "hardware/alsa/AlsaSystem.h"
 #include "hardware/demo/DemoSystem.h"
 #include "hardware/jack/JackSystem.h"
 #include "support/JackServer.h"
+#include "support/PretendCard.h"
 #include "support/RecordingFixture.h"
 
 // The sanitizers call malloc and dlsym while they start, before their shadow
@@ -202,4 +204,16 @@ TEST_F(RealTime, TheSimulatedInterfaceAndJackKeepTheContract) {
     EXPECT_EQ(readWithSndfile(inTake(takeFiles()[0])).info.samplerate, 44100);
     engine.stopEngine();
     AudioSystem::install(nullptr);  // before the server goes
+}
+
+TEST_F(RealTime, TheAlsaThreadKeepsTheContract) {
+    // alsa-lib locks a mutex around every call into a plugin (never for a
+    // real card): off, so that the pretend card stands for one.
+    setenv("LIBASOUND_THREAD_SAFE", "0", 1);
+    ASSERT_TRUE(pretend::declare(qEnvironmentVariable("XDG_CONFIG_HOME"), root.path() + "/card"));
+    AudioSystem::install(std::make_unique<AlsaSystem>(QStringList{"card"}));
+    canary();
+    hammer();
+    engine.stopEngine();
+    AudioSystem::install(nullptr);
 }

@@ -169,6 +169,7 @@ DeviceSession::Devices RoomEngine::listDevices(const QString& inputUID, const QS
         DeviceSession::list(all, ours ? inputUID_ : inputUID, ours ? outputUID_ : outputUID);
     assign(inputs_, d.inputs);
     assign(outputs_, d.outputs);
+    assign(headphonesOnInputOnly_, AudioSystem::current().headphonesOnInputOnly());
     return d;
 }
 

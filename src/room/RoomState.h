@@ -43,6 +43,8 @@ public:
     double remaining() const { return remaining_; }
     // False while the recording volume does not answer.
     bool diskAnswering() const { return diskAnswering_; }
+    // Whether headphones can play only on the recording interface (ALSA).
+    bool headphonesOnInputOnly() const { return headphonesOnInputOnly_; }
 
 Q_SIGNALS:
     // Emitted on every assignment of an observable property.
@@ -77,4 +79,5 @@ protected:
     QString recordingFolder_;
     double remaining_ = -1.0;
     bool diskAnswering_ = true;
+    bool headphonesOnInputOnly_ = false;
 };

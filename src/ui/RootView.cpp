@@ -103,6 +103,13 @@ QWidget* RootView::header() {
     devices->addWidget(inputs, 0, 1);
     devices->addWidget(new QLabel(QStringLiteral("Headphones"), box), 1, 0);
     devices->addWidget(outputs, 1, 1);
+    outputsNote = new QLabel(QStringLiteral("Through ALSA, headphones play on the recording "
+                                            "interface only"),
+                             box);
+    captionFont(outputsNote);
+    outputsNote->setForegroundRole(QPalette::PlaceholderText);
+    outputsNote->hide();
+    devices->addWidget(outputsNote, 2, 1);
     connect(inputs, &QComboBox::activated, this,
             [this](int at) { commands.selectInput(inputs->itemData(at).toString()); });
     connect(outputs, &QComboBox::activated, this,
@@ -261,6 +268,7 @@ void RootView::refreshPickers() {
     };
     fill(inputs, state.inputs(), state.inputUID(), true);
     fill(outputs, state.outputs(), state.outputUID(), false);
+    outputsNote->setVisible(state.headphonesOnInputOnly());
 }
 
 void RootView::rebuildRows() {

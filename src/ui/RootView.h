@@ -69,6 +69,7 @@ private:
     bool pending = false;
     QComboBox* inputs;
     QComboBox* outputs;
+    QLabel* outputsNote;  // why other cards' outputs are not offered
     QPushButton* folder;
     QLabel* rootPath;
     QCheckBox* showAll;

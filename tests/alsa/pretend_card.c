@@ -9,8 +9,8 @@
  *              buffer 1024 access mmap control "/dir" }
  *
  * Files in the control folder: "busy" and "forbidden" make opening fail with
- * -EBUSY and -EACCES, "gone" makes the card vanish (-ENODEV); at close the playback writes "played":
- * its frames and loudest sample. */
+ * -EBUSY and -EACCES, "gone" makes the card vanish (-ENODEV); at close the playback writes
+ * "played": its frames and loudest sample. */
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <errno.h>
@@ -51,13 +51,15 @@ static int has(const card_t* c, const char* what) {
 static uint64_t elapsed(const card_t* c) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const double ns = (double)(now.tv_sec - c->start.tv_sec) * 1e9 + (double)(now.tv_nsec - c->start.tv_nsec);
+    const double ns =
+        (double)(now.tv_sec - c->start.tv_sec) * 1e9 + (double)(now.tv_nsec - c->start.tv_nsec);
     return (uint64_t)(ns * c->rate / 1e9);
 }
 
 static int arm(card_t* c, snd_pcm_uframes_t period) {
     const long ns = (long)(period * 1000000000ULL / c->rate);
-    const struct itimerspec t = {{ns / 1000000000, ns % 1000000000}, {ns / 1000000000, ns % 1000000000}};
+    const struct itimerspec t = {{ns / 1000000000, ns % 1000000000},
+                                 {ns / 1000000000, ns % 1000000000}};
     return timerfd_settime(c->io.poll_fd, 0, &t, NULL);
 }
 
@@ -85,7 +87,8 @@ static snd_pcm_sframes_t card_pointer(snd_pcm_ioplug_t* io) {
     if (c->gone) return -ENODEV;
     const uint64_t appl = io->appl_ptr;
     const int stops = c->stop_threshold < c->boundary;
-    if (io->stream == SND_PCM_STREAM_CAPTURE && stops && hw - appl >= c->stop_threshold) return -EPIPE;
+    if (io->stream == SND_PCM_STREAM_CAPTURE && stops && hw - appl >= c->stop_threshold)
+        return -EPIPE;
     if (io->stream == SND_PCM_STREAM_PLAYBACK && stops && hw > appl) return -EPIPE;
     return (snd_pcm_sframes_t)(hw % c->boundary);
 }
@@ -101,18 +104,24 @@ static snd_pcm_sframes_t card_transfer(snd_pcm_ioplug_t* io, const snd_pcm_chann
         for (unsigned ch = 0; ch < c->channels; ++ch) {
             char* p = frame_at(&areas[ch], offset + i);
             if (io->stream == SND_PCM_STREAM_PLAYBACK) {
-                const double v = c->format == SND_PCM_FORMAT_S16_LE ? *(int16_t*)p / 32767.0
-                                 : c->format == SND_PCM_FORMAT_S24_3LE
-                                     ? (double)(((int32_t)((uint8_t)p[0] << 8 | (uint8_t)p[1] << 16 | (uint32_t)(uint8_t)p[2] << 24)) >> 8) / 8388607.0
-                                     : (double)(*(int32_t*)p >> 8) / 8388607.0;
+                const double v =
+                    c->format == SND_PCM_FORMAT_S16_LE ? *(int16_t*)p / 32767.0
+                    : c->format == SND_PCM_FORMAT_S24_3LE
+                        ? (double)(((int32_t)((uint8_t)p[0] << 8 | (uint8_t)p[1] << 16 |
+                                              (uint32_t)(uint8_t)p[2] << 24)) >>
+                                   8) /
+                              8388607.0
+                        : (double)(*(int32_t*)p >> 8) / 8388607.0;
                 if (fabs(v) > c->loudest) c->loudest = fabs(v);
                 continue;
             }
-            const int32_t v = counter(io->appl_ptr + i, ch, c->format == SND_PCM_FORMAT_S16_LE ? 16 : 24);
+            const int32_t v =
+                counter(io->appl_ptr + i, ch, c->format == SND_PCM_FORMAT_S16_LE ? 16 : 24);
             if (c->format == SND_PCM_FORMAT_S16_LE) {
                 *(int16_t*)p = (int16_t)v;
             } else if (c->format == SND_PCM_FORMAT_S24_3LE) {
-                p[0] = (char)(v & 0xFF), p[1] = (char)(v >> 8 & 0xFF), p[2] = (char)(v >> 16 & 0xFF);
+                p[0] = (char)(v & 0xFF), p[1] = (char)(v >> 8 & 0xFF),
+                p[2] = (char)(v >> 16 & 0xFF);
             } else {
                 *(int32_t*)p = (int32_t)((uint32_t)v << 8);
             }
@@ -141,7 +150,8 @@ static int card_poll_revents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned 
     uint64_t ticks;
     (void)nfds;
     if (pfd[0].revents & POLLIN) (void)!read(io->poll_fd, &ticks, sizeof ticks);
-    *revents = pfd[0].revents & POLLIN ? (io->stream == SND_PCM_STREAM_CAPTURE ? POLLIN : POLLOUT) : 0;
+    *revents =
+        pfd[0].revents & POLLIN ? (io->stream == SND_PCM_STREAM_CAPTURE ? POLLIN : POLLOUT) : 0;
     return 0;
 }
 
@@ -179,13 +189,20 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tessaly_card) {
         const char* id;
         if (snd_config_get_id(n, &id) < 0) continue;
         if (!strcmp(id, "comment") || !strcmp(id, "type") || !strcmp(id, "hint")) continue;
-        if (!strcmp(id, "channels")) snd_config_get_integer(n, &channels);
-        else if (!strcmp(id, "rate")) snd_config_get_integer(n, &rate);
-        else if (!strcmp(id, "buffer")) snd_config_get_integer(n, &buffer);
-        else if (!strcmp(id, "format")) snd_config_get_string(n, &format);
-        else if (!strcmp(id, "access")) snd_config_get_string(n, &access_);
-        else if (!strcmp(id, "control")) snd_config_get_string(n, &control);
-        else return -EINVAL;
+        if (!strcmp(id, "channels"))
+            snd_config_get_integer(n, &channels);
+        else if (!strcmp(id, "rate"))
+            snd_config_get_integer(n, &rate);
+        else if (!strcmp(id, "buffer"))
+            snd_config_get_integer(n, &buffer);
+        else if (!strcmp(id, "format"))
+            snd_config_get_string(n, &format);
+        else if (!strcmp(id, "access"))
+            snd_config_get_string(n, &access_);
+        else if (!strcmp(id, "control"))
+            snd_config_get_string(n, &control);
+        else
+            return -EINVAL;
     }
     card_t* c = calloc(1, sizeof *c);
     if (!c) return -ENOMEM;
@@ -218,10 +235,14 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tessaly_card) {
     if ((e = snd_pcm_ioplug_set_param_list(&c->io, SND_PCM_IOPLUG_HW_ACCESS, rw_only ? 1 : 2,
                                            rw_only ? mmap_rw + 1 : mmap_rw)) < 0 ||
         (e = snd_pcm_ioplug_set_param_list(&c->io, SND_PCM_IOPLUG_HW_FORMAT, 1, formats)) < 0 ||
-        (e = snd_pcm_ioplug_set_param_minmax(&c->io, SND_PCM_IOPLUG_HW_CHANNELS, c->channels, c->channels)) < 0 ||
-        (e = snd_pcm_ioplug_set_param_minmax(&c->io, SND_PCM_IOPLUG_HW_RATE, c->rate, c->rate)) < 0 ||
-        (e = snd_pcm_ioplug_set_param_minmax(&c->io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, 64 * fb, 4096 * fb)) < 0 ||
-        (e = snd_pcm_ioplug_set_param_minmax(&c->io, SND_PCM_IOPLUG_HW_BUFFER_BYTES, 128 * fb, (unsigned)buffer * fb)) < 0 ||
+        (e = snd_pcm_ioplug_set_param_minmax(&c->io, SND_PCM_IOPLUG_HW_CHANNELS, c->channels,
+                                             c->channels)) < 0 ||
+        (e = snd_pcm_ioplug_set_param_minmax(&c->io, SND_PCM_IOPLUG_HW_RATE, c->rate, c->rate)) <
+            0 ||
+        (e = snd_pcm_ioplug_set_param_minmax(&c->io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, 64 * fb,
+                                             4096 * fb)) < 0 ||
+        (e = snd_pcm_ioplug_set_param_minmax(&c->io, SND_PCM_IOPLUG_HW_BUFFER_BYTES, 128 * fb,
+                                             (unsigned)buffer * fb)) < 0 ||
         (e = snd_pcm_ioplug_set_param_minmax(&c->io, SND_PCM_IOPLUG_HW_PERIODS, 2, 1024)) < 0) {
         snd_pcm_ioplug_delete(&c->io);
         return e;

@@ -210,7 +210,6 @@ bool AlsaStream::skip(snd_pcm_uframes_t frames) {
     const snd_pcm_sframes_t moved = snd_pcm_forward(capture->handle(), frames);
     if (moved < 0) return false;
     frame += static_cast<std::uint64_t>(moved);
-    overrunCount.fetch_add(1, std::memory_order_relaxed);
     return static_cast<snd_pcm_uframes_t>(moved) == frames;
 }
 
@@ -265,6 +264,5 @@ AlsaStream::Served AlsaStream::recover(snd_pcm_sframes_t error) {
     const AlsaPcm::Setup& s = capture->setup();
     const auto lost = static_cast<std::uint64_t>(std::ceil(std::max(stood, 0.0) * s.rate));
     frame += (lost / s.period + 1) * s.period;
-    overrunCount.fetch_add(1, std::memory_order_relaxed);
     return Served::ok;
 }

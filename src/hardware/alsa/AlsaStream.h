@@ -55,7 +55,6 @@ public:
     // Any thread.
     bool alive() const { return !gone.load(); }
     bool headphonesRunning() const;
-    std::uint64_t overruns() const { return overrunCount.load(std::memory_order_relaxed); }
 
 private:
     struct Render {
@@ -83,7 +82,6 @@ private:
     CallbackSlot<Render> render;
     CallbackSlot<Headphones> headphones;
     std::atomic<bool> gone{false};
-    std::atomic<std::uint64_t> overrunCount{0};
     std::atomic<pid_t> tid{0};
     std::thread thread;
 };
