@@ -100,7 +100,12 @@ static char* frame_at(const snd_pcm_channel_area_t* a, snd_pcm_uframes_t frame) 
 static snd_pcm_sframes_t card_transfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t* areas,
                                        snd_pcm_uframes_t offset, snd_pcm_uframes_t size) {
     card_t* c = io->private_data;
+    const uint64_t hw = c->running ? elapsed(c) : 0;
     for (snd_pcm_uframes_t i = 0; i < size; ++i) {
+        /* A slot of the ring holds the last frame the card wrote there: a
+         * frame left unread for longer than the buffer is overwritten. */
+        const uint64_t f = io->appl_ptr + i;
+        const uint64_t newest = hw > f ? f + (hw - 1 - f) / io->buffer_size * io->buffer_size : f;
         for (unsigned ch = 0; ch < c->channels; ++ch) {
             char* p = frame_at(&areas[ch], offset + i);
             if (io->stream == SND_PCM_STREAM_PLAYBACK) {
@@ -115,8 +120,7 @@ static snd_pcm_sframes_t card_transfer(snd_pcm_ioplug_t* io, const snd_pcm_chann
                 if (fabs(v) > c->loudest) c->loudest = fabs(v);
                 continue;
             }
-            const int32_t v =
-                counter(io->appl_ptr + i, ch, c->format == SND_PCM_FORMAT_S16_LE ? 16 : 24);
+            const int32_t v = counter(newest, ch, c->format == SND_PCM_FORMAT_S16_LE ? 16 : 24);
             if (c->format == SND_PCM_FORMAT_S16_LE) {
                 *(int16_t*)p = (int16_t)v;
             } else if (c->format == SND_PCM_FORMAT_S24_3LE) {
@@ -147,9 +151,16 @@ static int card_prepare(snd_pcm_ioplug_t* io) {
 
 static int card_poll_revents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned int nfds,
                              unsigned short* revents) {
+    card_t* c = io->private_data;
     uint64_t ticks;
     (void)nfds;
     if (pfd[0].revents & POLLIN) (void)!read(io->poll_fd, &ticks, sizeof ticks);
+    if (c->gone || has(c, "gone")) { /* unplugged: as the kernel says it */
+        c->gone = 1;
+        io->state = SND_PCM_STATE_DISCONNECTED;
+        *revents = POLLERR;
+        return 0;
+    }
     *revents =
         pfd[0].revents & POLLIN ? (io->stream == SND_PCM_STREAM_CAPTURE ? POLLIN : POLLOUT) : 0;
     return 0;

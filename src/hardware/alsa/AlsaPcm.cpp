@@ -122,6 +122,9 @@ int AlsaPcm::software(QString& step) {
     if (e >= 0) e = snd_pcm_sw_params_set_avail_min(pcm, sw, set.period);
     if (e >= 0) e = snd_pcm_sw_params_set_start_threshold(pcm, sw, set.boundary);
     if (e >= 0) e = snd_pcm_sw_params_set_stop_threshold(pcm, sw, stop);
+    // Times a stop, on the clock the audio thread reads.
+    if (e >= 0) e = snd_pcm_sw_params_set_tstamp_mode(pcm, sw, SND_PCM_TSTAMP_ENABLE);
+    if (e >= 0) e = snd_pcm_sw_params_set_tstamp_type(pcm, sw, SND_PCM_TSTAMP_TYPE_MONOTONIC);
     if (e >= 0) e = snd_pcm_sw_params(pcm, sw);
     if (e < 0) step = QStringLiteral("set the thresholds");
     return e < 0 ? e : snd_pcm_prepare(pcm);

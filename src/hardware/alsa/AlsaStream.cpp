@@ -3,8 +3,10 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <ctime>
 
 #include "hardware/RealtimePriority.h"
 #include "hardware/RealtimeScope.h"
@@ -12,7 +14,7 @@
 namespace {
 
 constexpr snd_pcm_uframes_t kHeadphonePeriods = 3;
-constexpr snd_pcm_uframes_t kHeadphonePrefill = 2;  // periods of silence before it starts
+constexpr snd_pcm_uframes_t kHeadphonePrefill = 1;  // periods of silence before it starts
 constexpr int kWaitMs = 10;                         // between tries of a card that is not ready
 
 // Where frame `offset` of an interleaved mmap ring begins.
@@ -73,7 +75,7 @@ std::shared_ptr<AlsaStream> AlsaStream::open(const QString& pcm, std::function<v
     const int count = snd_pcm_poll_descriptors_count(s->capture->handle());
     s->stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (count < 1 || s->stopFd < 0) {
-        error = count < 1 ? count : -errno;
+        error = count < 0 ? count : count == 0 ? -EIO : -errno;
         step = QStringLiteral("find its poll descriptors");
         return nullptr;
     }
@@ -176,19 +178,34 @@ AlsaStream::Served AlsaStream::serve() {
     unsigned short revents = 0;
     snd_pcm_poll_descriptors_revents(pcm, fds.data(), static_cast<unsigned>(fds.size() - 1),
                                      &revents);
-    if ((revents & (POLLERR | POLLNVAL)) && snd_pcm_state(pcm) == SND_PCM_STATE_DISCONNECTED)
-        return Served::gone;
+    // A card that stopped wakes us at once, every time, until it is seen to.
+    if (revents & (POLLERR | POLLNVAL)) {
+        switch (snd_pcm_state(pcm)) {
+            case SND_PCM_STATE_RUNNING:
+                break;
+            case SND_PCM_STATE_SUSPENDED:
+                return recover(-ESTRPIPE);
+            case SND_PCM_STATE_XRUN:
+                return recover(-EPIPE);
+            default:
+                return Served::gone;  // disconnected, or nothing to go on with
+        }
+    }
     snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
     if (avail < 0) return recover(avail);
     const AlsaPcm::Setup& s = capture->setup();
     auto frames = static_cast<snd_pcm_uframes_t>(avail);
-    if (frames > s.buffer) {
+    while (frames >= s.buffer) {
         // Overrun: what lies beyond the buffer was overwritten, and the
-        // period the card writes into now is going. Skipped in whole periods.
+        // period the card writes into now (the oldest, once the buffer is
+        // full) is going. Skipped in whole periods; the frames counted are
+        // those the card says it moved past.
         const snd_pcm_uframes_t lost = frames - s.buffer + s.period;
-        const snd_pcm_uframes_t skipped = (lost + s.period - 1) / s.period * s.period;
-        if (!skip(skipped)) return recover(-EPIPE);
-        frames -= skipped;
+        const snd_pcm_sframes_t moved =
+            snd_pcm_forward(pcm, (lost + s.period - 1) / s.period * s.period);
+        if (moved <= 0) return moved < 0 ? recover(moved) : Served::ok;
+        frame += static_cast<std::uint64_t>(moved);
+        frames -= static_cast<snd_pcm_uframes_t>(moved);
     }
     for (; frames >= s.period; frames -= s.period) {
         if (const int e = readPeriod(); e < 0) return recover(e);
@@ -204,13 +221,6 @@ AlsaStream::Served AlsaStream::serve() {
         });
     }
     return Served::ok;
-}
-
-bool AlsaStream::skip(snd_pcm_uframes_t frames) {
-    const snd_pcm_sframes_t moved = snd_pcm_forward(capture->handle(), frames);
-    if (moved < 0) return false;
-    frame += static_cast<std::uint64_t>(moved);
-    return static_cast<snd_pcm_uframes_t>(moved) == frames;
 }
 
 int AlsaStream::readPeriod() {
@@ -248,21 +258,26 @@ AlsaStream::Served AlsaStream::recover(snd_pcm_sframes_t error) {
         return Served::gone;  // -ENODEV, -EBADFD, -EIO: nothing to go on with
     }
     // Stopped by the driver, or not resumable: prepared and started again.
-    // What passed while it stood is known only from its stop's time: that
-    // much, in whole periods, is counted lost.
+    // What it held unread is dropped by the prepare, and what passed while
+    // it stood is known only from its stop's time (monotonic, see AlsaPcm):
+    // both, in whole periods, are counted lost.
     snd_pcm_status_t* status = nullptr;
     snd_pcm_status_alloca(&status);
     double stood = 0.0;
+    snd_pcm_uframes_t unread = 0;
     if (snd_pcm_status(pcm, status) == 0) {
-        snd_htimestamp_t stopped{}, now{};
+        snd_htimestamp_t stopped{};
+        timespec now{};
         snd_pcm_status_get_trigger_htstamp(status, &stopped);
-        snd_pcm_status_get_htstamp(status, &now);
+        clock_gettime(CLOCK_MONOTONIC, &now);
         stood = static_cast<double>(now.tv_sec - stopped.tv_sec) +
                 static_cast<double>(now.tv_nsec - stopped.tv_nsec) / 1e9;
+        unread = snd_pcm_status_get_avail(status);
     }
     if (snd_pcm_prepare(pcm) < 0 || snd_pcm_start(pcm) < 0) return Served::gone;
     const AlsaPcm::Setup& s = capture->setup();
-    const auto lost = static_cast<std::uint64_t>(std::ceil(std::max(stood, 0.0) * s.rate));
+    const auto lost =
+        unread + static_cast<std::uint64_t>(std::ceil(std::clamp(stood, 0.0, 3600.0) * s.rate));
     frame += (lost / s.period + 1) * s.period;
     return Served::ok;
 }

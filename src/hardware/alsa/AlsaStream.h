@@ -68,7 +68,6 @@ private:
     void run();
     Served serve();
     Served recover(snd_pcm_sframes_t error);
-    bool skip(snd_pcm_uframes_t frames);
     int readPeriod();
 
     std::unique_ptr<AlsaPcm> capture;

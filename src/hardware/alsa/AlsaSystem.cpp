@@ -37,14 +37,19 @@ private:
 }  // namespace
 
 AlsaSystem::AlsaSystem(QStringList pcms, const QString& systemRoot)
-    : named(std::move(pcms)), root(systemRoot), watch(systemRoot, [this] {
+    : named(std::move(pcms)),
+      root(systemRoot),
+      self(std::make_shared<std::atomic<AlsaSystem*>>(this)),
+      watch(systemRoot, [this] {
           known.clear();  // another card may stand under a name now
           notify(AudioChange::configuration);
       }) {
     qInfo().noquote() << QStringLiteral("audio: ALSA, the cards opened directly");
 }
 
-AlsaSystem::~AlsaSystem() = default;
+AlsaSystem::~AlsaSystem() {
+    self->store(nullptr);
+}
 
 std::uint32_t AlsaSystem::idFor(const QString& uid) {
     return ids.try_emplace(uid, static_cast<std::uint32_t>(ids.size() + 1)).first->second;

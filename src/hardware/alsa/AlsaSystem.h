@@ -3,6 +3,7 @@
 #include <alsa/asoundlib.h>
 
 #include <QStringList>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <optional>
@@ -72,6 +73,8 @@ private:
     std::map<QString, AlsaPcm::Caps> known;  // by direction and PCM name
     std::map<QString, QString> descriptions;
     std::map<QString, std::uint32_t> ids;
+    // Who hears of a card gone from a stream's thread: nobody once this is destroyed.
+    const std::shared_ptr<std::atomic<AlsaSystem*>> self;
     std::weak_ptr<AlsaStream> running;  // the headphones join it while it lives
     Device runningDevice;
     CardWatch watch;
