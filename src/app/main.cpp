@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDebug>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -36,14 +37,17 @@ void installBackend(const LaunchOptions& o) {
         backend = QStringLiteral("jack");
     }
     if (backend == u"demo") {
+        qInfo().noquote() << QStringLiteral("audio: the simulated interface");
         DemoSystem::Options demo;
         demo.inputs = o.demoInputs;
         demo.rate = o.demoRate;
         demo.loseEvery = o.demoLoseEvery;
         AudioSystem::install(std::make_unique<DemoSystem>(demo));
     } else if (backend == u"alsa") {
+        qInfo().noquote() << QStringLiteral("audio: ALSA, the cards opened directly");
         AudioSystem::install(std::make_unique<AlsaSystem>(o.alsaPcms));
     } else {
+        qInfo().noquote() << QStringLiteral("audio: JACK (jackd, or PipeWire's JACK library)");
         AudioSystem::install(std::make_unique<JackSystem>());
     }
     // For trying the refusal path, as a user who denied access would see it.

@@ -43,9 +43,7 @@ AlsaSystem::AlsaSystem(QStringList pcms, const QString& systemRoot)
       watch(systemRoot, [this] {
           known.clear();  // another card may stand under a name now
           notify(AudioChange::configuration);
-      }) {
-    qInfo().noquote() << QStringLiteral("audio: ALSA, the cards opened directly");
-}
+      }) {}
 
 AlsaSystem::~AlsaSystem() {
     self->store(nullptr);
