@@ -2,8 +2,11 @@
 // frame the card delivers reaches the files bit for bit, or is counted lost
 // and stands there as silence of exactly its length; a card that vanishes
 // mid-take, is busy or forbidden says so.
+#include <sched.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <QDBusConnection>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -153,3 +156,66 @@ TEST_F(AlsaCard, AVanishedBusyOrForbiddenCardSaysSo) {
     }
     EXPECT_EQ(takes, 2);
 }
+
+// RealtimeKit as a desktop runs it on the system bus: it makes the thread it
+// is asked for real-time, within its own limits.
+class RealtimeKit : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.RealtimeKit1")
+    Q_PROPERTY(int MaxRealtimePriority MEMBER most)
+    Q_PROPERTY(qlonglong RTTimeUSecMax MEMBER rttime)
+public Q_SLOTS:
+    void MakeThreadRealtime(qulonglong thread, uint priority) {
+        tid = static_cast<pid_t>(thread);
+        sched_param p{};
+        p.sched_priority = static_cast<int>(priority);
+        EXPECT_EQ(sched_setscheduler(tid, SCHED_FIFO, &p), 0);
+    }
+
+public:
+    int most = 15;  // less than the recorder would take by itself
+    qlonglong rttime = 100000;
+    pid_t tid = 0;
+};
+
+// Where the user may not have SCHED_FIFO, RealtimeKit gives it to the audio
+// thread: asked by that thread's id, at its own maximum, once the process
+// cannot keep the CPU longer than it allows; the log says so.
+TEST_F(AlsaCard, RealTimeFromRealtimeKitWhenSchedFifoIsRefused) {
+    QProcess bus;
+    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(bus.waitForReadyRead(5000));
+    const QByteArray address = bus.readLine().trimmed();
+    RealtimeKit rtkit;
+    QDBusConnection system = QDBusConnection::connectToBus(address, "rtkit");
+    ASSERT_TRUE(system.registerService("org.freedesktop.RealtimeKit1"));
+    system.registerObject("/org/freedesktop/RealtimeKit1", &rtkit,
+                          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+    // No real-time limit, and for root no CAP_SYS_NICE either.
+    QStringList command = {"prlimit", "--rtprio=0", TESSALY_BINARY};
+    if (::geteuid() == 0)
+        command =
+            QStringList{"setpriv", "--bounding-set=-sys_nice", "--inh-caps=-sys_nice"} + command;
+    QProcess recorder;
+    launch(recorder,
+           command.mid(1) + on("card") << "--selftest"
+                                       << "2",
+           command[0]);
+    ASSERT_TRUE(waitFor([&] { return rtkit.tid != 0; }));
+    const QString pid = QString::number(recorder.processId());
+    EXPECT_TRUE(QFile::exists(QString("/proc/%1/task/%2").arg(pid).arg(rtkit.tid)));
+    EXPECT_EQ(sched_getscheduler(rtkit.tid), SCHED_FIFO);
+    QFile limits("/proc/" + pid + "/limits");
+    ASSERT_TRUE(limits.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(
+        QString(limits.readAll()).simplified().contains("Max realtime timeout 100000 100000 us"));
+    ASSERT_TRUE(recorder.waitForFinished(30000));
+    qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    EXPECT_TRUE(recorder.readAllStandardError().contains(
+        "audio thread: real-time priority 15 from RealtimeKit\n"));
+    bus.kill();
+    bus.waitForFinished();
+}
+
+#include "alsa_program_test.moc"
