@@ -24,11 +24,11 @@ protected:
     QStringList on(const char* pcm) const { return {"--backend", "alsa", "--alsa-pcm", pcm}; }
     // Every input file of `folder` holds its own channel's counter, frame
     // after frame, all from the same frame of the card; a frame that is not
-    // is silence. The silent frames (the same in every file), and the
-    // longest run of them.
+    // is silence. The silent frames (the same in every file, at the same
+    // places), and the longest run of them.
     struct Silence {
-        std::int64_t total = -1, longest = -1;
-        bool operator<(const Silence& o) const { return total < o.total; }
+        std::int64_t total = -1, longest = -1, where = -1;  // where the longest begins
+        auto operator<=>(const Silence&) const = default;
     };
     Silence expectCounters(const QString& folder, int bits) {
         std::set<Silence> silent;
@@ -42,12 +42,13 @@ protected:
             // The frame its first sample stands for (modulo the counter's span).
             const std::int64_t at =
                 ((r.samples[0] / scale - pretend::counter(0, ch, bits)) % span + span) % span;
-            Silence quiet{0, 0};
+            Silence quiet{0, 0, 0};
             for (sf_count_t f = 0, run = 0; f < r.info.frames; ++f) {
                 if (r.samples[f] == pretend::counter(at + f, ch, bits) * scale) {
                     run = 0;
                     continue;
                 }
+                if (run + 1 > quiet.longest) quiet.where = f - run;
                 if (r.samples[f] != 0) {
                     ADD_FAILURE() << it.fileName().toStdString() << " @" << f;
                     return {};
@@ -99,10 +100,13 @@ TEST_F(AlsaCard, EveryFrameReachesTheFilesOrIsCountedLost) {
         EXPECT_NEAR(told.captured(1).toDouble(), silent.total / 48000.0, 0.011)
             << log.toStdString();
         if (!stopped) continue;
-        // What the card overwrote, and the period it was writing into: at most
-        // a buffer (1024 frames) and a period less than the stop.
-        EXPECT_LE(silent.longest, stood + 480);
-        EXPECT_GE(silent.longest, stood - 1024 - 256 - 480);
+        // What the card overwrote (the stop less its buffer of 1024 frames)
+        // and the period it was writing into, in whole periods: between one
+        // and two periods more than was overwritten (10 ms either way for
+        // the stop's own timing).
+        EXPECT_GE(silent.longest, stood - 1024 + 256 - 480);
+        EXPECT_LE(silent.longest, stood - 1024 + 512 + 480);
+        EXPECT_EQ(silent.longest % 256, 0);
         QFile played(control + "/played");  // the headphones, written on the card
         ASSERT_TRUE(played.open(QIODevice::ReadOnly));
         const QList<QByteArray> heard = played.readAll().trimmed().split(' ');
@@ -204,6 +208,7 @@ TEST_F(AlsaCard, RealTimeFromRealtimeKitWhenSchedFifoIsRefused) {
            command[0]);
     ASSERT_TRUE(waitFor([&] { return rtkit.tid != 0; }));
     const QString pid = QString::number(recorder.processId());
+    EXPECT_NE(rtkit.tid, recorder.processId());  // a thread of its own, not the main one
     EXPECT_TRUE(QFile::exists(QString("/proc/%1/task/%2").arg(pid).arg(rtkit.tid)));
     EXPECT_EQ(sched_getscheduler(rtkit.tid), SCHED_FIFO);
     QFile limits("/proc/" + pid + "/limits");

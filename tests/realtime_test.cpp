@@ -211,7 +211,8 @@ TEST_F(RealTime, TheAlsaThreadKeepsTheContract) {
     // real card): off, so that the pretend card stands for one.
     setenv("LIBASOUND_THREAD_SAFE", "0", 1);
     ASSERT_TRUE(pretend::declare(qEnvironmentVariable("XDG_CONFIG_HOME"), root.path() + "/card"));
-    AudioSystem::install(std::make_unique<AlsaSystem>(QStringList{"card"}));
+    // Only the pretend card: no root to find real ones under.
+    AudioSystem::install(std::make_unique<AlsaSystem>(QStringList{"card"}, root.path() + "/none"));
     canary();
     hammer();
     engine.stopEngine();

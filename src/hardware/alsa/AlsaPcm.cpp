@@ -57,12 +57,12 @@ AlsaPcm::~AlsaPcm() {
     snd_pcm_close(pcm);
 }
 
-int AlsaPcm::configure(unsigned periods, QString& step) {
-    if (const int error = hardware(periods, step); error < 0) return error;
+int AlsaPcm::configure(unsigned periods, unsigned rate, QString& step) {
+    if (const int error = hardware(periods, rate, step); error < 0) return error;
     return software(step);
 }
 
-int AlsaPcm::hardware(unsigned periods, QString& step) {
+int AlsaPcm::hardware(unsigned periods, unsigned rate, QString& step) {
     HwParams hw;
     int e = 0;
     auto failed = [&](const char* what) {
@@ -88,7 +88,7 @@ int AlsaPcm::hardware(unsigned periods, QString& step) {
     if ((e = snd_pcm_hw_params_set_channels_near(pcm, hw.p, &channels)) < 0)
         return failed("set the channel count");
     set.channels = static_cast<int>(channels);
-    set.rate = preferredRate;
+    set.rate = rate;
     if ((e = snd_pcm_hw_params_set_rate_near(pcm, hw.p, &set.rate, nullptr)) < 0)
         return failed("set the rate");
     set.period = periodFrames;

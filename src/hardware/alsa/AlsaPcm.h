@@ -42,17 +42,18 @@ public:
     AlsaPcm(const AlsaPcm&) = delete;
     AlsaPcm& operator=(const AlsaPcm&) = delete;
 
-    // A capture takes the largest buffer the card allows (more room for a
-    // late thread, no more latency); the headphones take `playbackPeriods`.
-    // 0, or the negative errno of the step that failed, named in `step`.
-    int configure(unsigned periods, QString& step);
+    // At `rate` or the nearest the card takes. A capture (`periods` 0) takes
+    // the largest buffer the card allows (more room for a late thread, no
+    // more latency); the headphones take `periods`. 0, or the negative errno
+    // of the step that failed, named in `step`.
+    int configure(unsigned periods, unsigned rate, QString& step);
     const Setup& setup() const { return set; }
     snd_pcm_t* handle() const { return pcm; }
     int frameBytes() const { return set.channels * sampleBytes(set.format); }
 
 private:
     explicit AlsaPcm(snd_pcm_t* opened, snd_pcm_stream_t s) : pcm(opened), stream(s) {}
-    int hardware(unsigned periods, QString& step);
+    int hardware(unsigned periods, unsigned rate, QString& step);
     int software(QString& step);
 
     snd_pcm_t* const pcm;

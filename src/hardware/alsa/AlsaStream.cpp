@@ -70,7 +70,7 @@ std::shared_ptr<AlsaStream> AlsaStream::open(const QString& pcm, std::function<v
                                              int& error, QString& step) {
     step = QStringLiteral("open");
     auto opened = AlsaPcm::open(pcm, SND_PCM_STREAM_CAPTURE, error);
-    if (!opened || (error = opened->configure(0, step)) < 0) return nullptr;
+    if (!opened || (error = opened->configure(0, AlsaPcm::preferredRate, step)) < 0) return nullptr;
     std::shared_ptr<AlsaStream> s(new AlsaStream(std::move(opened), std::move(onGone)));
     const int count = snd_pcm_poll_descriptors_count(s->capture->handle());
     s->stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -125,13 +125,15 @@ QString AlsaStream::attachHeadphones(const QString& pcm, int channels, PullFn pu
     QString step = QStringLiteral("open");
     auto h = std::make_unique<Headphones>();
     h->pcm = AlsaPcm::open(pcm, SND_PCM_STREAM_PLAYBACK, error);
-    if (!h->pcm || (error = h->pcm->configure(kHeadphonePeriods, step)) < 0)
+    if (!h->pcm || (error = h->pcm->configure(kHeadphonePeriods, setup().rate, step)) < 0)
         return QStringLiteral("%1 failed (%2)").arg(step, QString::fromUtf8(snd_strerror(error)));
     const AlsaPcm::Setup& s = h->pcm->setup();
-    if (s.period != setup().period)
-        return QStringLiteral("its period is %1 frames, the capture's %2")
+    if (s.period != setup().period || s.rate != setup().rate)
+        return QStringLiteral("it plays %1 frames a period at %2 Hz, the capture %3 at %4 Hz")
             .arg(s.period)
-            .arg(setup().period);
+            .arg(s.rate)
+            .arg(setup().period)
+            .arg(setup().rate);
     h->pull = pull;
     h->user = user;
     h->channels = channels;
@@ -191,24 +193,32 @@ AlsaStream::Served AlsaStream::serve() {
                 return Served::gone;  // disconnected, or nothing to go on with
         }
     }
-    snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
-    if (avail < 0) return recover(avail);
     const AlsaPcm::Setup& s = capture->setup();
-    auto frames = static_cast<snd_pcm_uframes_t>(avail);
-    while (frames >= s.buffer) {
-        // Overrun: what lies beyond the buffer was overwritten, and the
-        // period the card writes into now (the oldest, once the buffer is
-        // full) is going. Skipped in whole periods; the frames counted are
-        // those the card says it moved past.
-        const snd_pcm_uframes_t lost = frames - s.buffer + s.period;
-        const snd_pcm_sframes_t moved =
-            snd_pcm_forward(pcm, (lost + s.period - 1) / s.period * s.period);
-        if (moved <= 0) return moved < 0 ? recover(moved) : Served::ok;
-        frame += static_cast<std::uint64_t>(moved);
-        frames -= static_cast<snd_pcm_uframes_t>(moved);
-    }
-    for (; frames >= s.period; frames -= s.period) {
+    for (snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);;) {
+        if (avail < 0) return recover(avail);
+        auto frames = static_cast<snd_pcm_uframes_t>(avail);
+        if (frames >= s.buffer) {
+            // Overrun: what lies beyond the buffer was overwritten, and the
+            // period the card writes into now (the oldest, once the buffer is
+            // full) is going. Skipped in whole periods; the frames counted are
+            // those the card says it moved past.
+            const snd_pcm_uframes_t lost = frames - s.buffer + s.period;
+            const snd_pcm_sframes_t moved =
+                snd_pcm_forward(pcm, (lost + s.period - 1) / s.period * s.period);
+            if (moved <= 0) return moved < 0 ? recover(moved) : Served::ok;
+            frame += static_cast<std::uint64_t>(moved);
+            avail -= moved;
+            continue;
+        }
+        if (frames < s.period) return Served::ok;
         if (const int e = readPeriod(); e < 0) return recover(e);
+        // Read as the card overwrote it (it had gone round the ring by the
+        // end): lost too, so skipped like the rest.
+        avail = snd_pcm_avail_update(pcm);
+        if (avail >= 0 && static_cast<snd_pcm_uframes_t>(avail) + s.period > s.buffer) {
+            frame += s.period;
+            continue;
+        }
         const BufferClock clock{static_cast<std::uint32_t>(frame), 0};
         render.use([&](Render& r) {
             r.render(r.user, pointers.data(), s.channels, static_cast<std::int64_t>(s.period),
@@ -220,7 +230,6 @@ AlsaStream::Served AlsaStream::serve() {
                 h.failed.store(true);
         });
     }
-    return Served::ok;
 }
 
 int AlsaStream::readPeriod() {

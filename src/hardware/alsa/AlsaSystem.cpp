@@ -41,7 +41,11 @@ AlsaSystem::AlsaSystem(QStringList pcms, const QString& systemRoot)
       root(systemRoot),
       self(std::make_shared<std::atomic<AlsaSystem*>>(this)),
       watch(systemRoot, [this] {
-          known.clear();  // another card may stand under a name now
+          // Another card may stand under a name now; the one we use has not changed.
+          std::erase_if(known, [this](const auto& entry) {
+              const QString pcm = entry.first.mid(1);
+              return pcm != runningDevice.capture && pcm != runningDevice.playback;
+          });
           notify(AudioChange::configuration);
       }) {}
 
@@ -55,12 +59,19 @@ std::uint32_t AlsaSystem::idFor(const QString& uid) {
 
 std::optional<AlsaPcm::Caps> AlsaSystem::caps(const QString& pcm, snd_pcm_stream_t stream,
                                               std::optional<AlsaPcm::Caps> guess) {
+    // Our own capture answers for its card, which is busy with us.
+    const auto ours = running.lock();
+    if (ours && ours->alive() && stream == SND_PCM_STREAM_CAPTURE && pcm == runningDevice.capture)
+        return AlsaPcm::Caps{ours->setup().channels, ours->setup().rate};
+    // A card is read once, until the cards change; a PCM by name every time,
+    // since nothing else says whether it is there.
     const QString key = (stream == SND_PCM_STREAM_CAPTURE ? u'c' : u'p') + pcm;
+    const auto kept = known.find(key);
+    if (guess && kept != known.end()) return kept->second;
     int error = 0;
     if (const auto found = AlsaPcm::probe(pcm, stream, error)) return known[key] = *found;
-    // Busy (perhaps with our own capture) or forbidden: there all the same.
+    // Busy (perhaps with our own headphones) or forbidden: there all the same.
     const bool there = error == -EBUSY || error == -EACCES || error == -EPERM;
-    const auto kept = known.find(key);
     if (kept != known.end() && there) return kept->second;
     return there ? guess.value_or(kGuess) : guess;
 }
@@ -151,8 +162,10 @@ std::unique_ptr<CaptureStream> AlsaSystem::openCapture(const DeviceSnapshot& dev
     }
     int code = 0;
     QString step;
-    auto stream = AlsaStream::open(
-        found->capture, [this] { notify(AudioChange::configuration); }, code, step);
+    auto gone = [system = self] {
+        if (AlsaSystem* s = system->load()) s->notify(AudioChange::configuration);
+    };
+    auto stream = AlsaStream::open(found->capture, gone, code, step);
     if (!stream) {
         error = {step, code};
         if (code == -EBUSY) error.said = busy(found->dev.name);
