@@ -2,7 +2,8 @@
 """The ALSA backend on the pretend card (tests/alsa/pretend_card.c), in
 self-tests that record every input: the CPU of a recorder on 20 inputs at
 48 kHz straight through ALSA, against the same recorder on the same card
-through jackd2 (the recorder's CPU and the server's); then 64 inputs at
+through jackd2 (the recorder's CPU and the server's; with 32 periods, the
+same buffer of 8192 frames); then 64 inputs at
 96 kHz through ALSA, and the dropouts it had.
 
 usage: bench_alsa.py BUILD_DIR [SECONDS]   (BUILD_DIR holds src/tessaly and
@@ -46,6 +47,8 @@ def selftest(args):
                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     log = p.stderr.read()
     _, status, usage = os.wait4(p.pid, 0)
+    if status != 0 or "input: " not in log:
+        sys.exit(f"the self-test failed ({status}):\n{log}")
     return usage.ru_utime + usage.ru_stime, time.monotonic() - start, log
 
 
@@ -63,7 +66,7 @@ def report(name, used, wall, log, server=0.0):
 arm_all([("alsa-pcm:card20", 20), ("system", 20), ("alsa-pcm:big64", 64)])
 report("ALSA, 20 inputs at 48 kHz", *selftest(["--backend", "alsa", "--alsa-pcm", "card20"]))
 jackd = subprocess.Popen(["jackd", "-n", "tessaly-bench", "-d", "alsa", "-C", "card20", "-P",
-                          "card20", "-r", "48000", "-p", "256", "-n", "2"], env=env,
+                          "card20", "-r", "48000", "-p", "256", "-n", "32"], env=env,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 try:
     time.sleep(2)
