@@ -10,6 +10,8 @@ namespace {
 
 constexpr AlsaPcm::Caps kGuess{2, AlsaPcm::preferredRate};
 
+// No xrun notices: there is no server to give them, and the card's own
+// counter tells every loss.
 class AlsaCapture final : public CaptureStream {
 public:
     explicit AlsaCapture(std::shared_ptr<AlsaStream> s) : stream(std::move(s)) {}
@@ -17,7 +19,6 @@ public:
     int channels() const override { return stream->setup().channels; }
     double rate() const override { return stream->setup().rate; }
     int bufferFrames() const override { return static_cast<int>(stream->setup().period); }
-    // No server to report xruns: the card's counter tells every loss itself.
     bool alive() const override { return stream->alive(); }
 
 private:
