@@ -243,11 +243,7 @@ TEST_F(Program, PipeWireWithoutAWrapper) {
     settings().setServer(room.address());
     launch(recorder, {"-headless"});
     auto says = [&](const char* key, const QString& value) {  // the latest status message
-        return waitFor([&] {
-            const auto s =
-                QJsonDocument::fromJson(room.messages().value(room.messages().size() - 1));
-            return s[key].toVariant().toString().contains(value);
-        });
+        return waitFor([&] { return room.latest(key).contains(value); });
     };
     ASSERT_TRUE(waitFor([&] {
         return room.send({R"({"type":"device","output":"none"})"}), says("outputUID", "none");

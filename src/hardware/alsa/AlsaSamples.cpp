@@ -88,34 +88,33 @@ int sampleBytes(AlsaFormat format) {
     return 4;
 }
 
-void deinterleave(AlsaFormat format, const void* in, int channels, std::int64_t frames,
-                  float* const* out) {
+namespace {
+
+// Runs `f` with the format as a template argument, so each loop is built for it.
+template <typename F>
+void withFormat(AlsaFormat format, F&& f) {
     switch (format) {
         case AlsaFormat::s32With24Bits:
-            return apart<AlsaFormat::s32With24Bits>(in, channels, frames, out);
+            return f.template operator()<AlsaFormat::s32With24Bits>();
         case AlsaFormat::s24InThree:
-            return apart<AlsaFormat::s24InThree>(in, channels, frames, out);
+            return f.template operator()<AlsaFormat::s24InThree>();
         case AlsaFormat::s24InFour:
-            return apart<AlsaFormat::s24InFour>(in, channels, frames, out);
+            return f.template operator()<AlsaFormat::s24InFour>();
         case AlsaFormat::s16:
-            return apart<AlsaFormat::s16>(in, channels, frames, out);
+            return f.template operator()<AlsaFormat::s16>();
         case AlsaFormat::float32:
-            return apart<AlsaFormat::float32>(in, channels, frames, out);
+            return f.template operator()<AlsaFormat::float32>();
     }
+}
+
+}  // namespace
+
+void deinterleave(AlsaFormat format, const void* in, int channels, std::int64_t frames,
+                  float* const* out) {
+    withFormat(format, [&]<AlsaFormat F>() { apart<F>(in, channels, frames, out); });
 }
 
 void interleave(AlsaFormat format, const float* const* in, int channels, std::int64_t frames,
                 void* out) {
-    switch (format) {
-        case AlsaFormat::s32With24Bits:
-            return together<AlsaFormat::s32With24Bits>(in, channels, frames, out);
-        case AlsaFormat::s24InThree:
-            return together<AlsaFormat::s24InThree>(in, channels, frames, out);
-        case AlsaFormat::s24InFour:
-            return together<AlsaFormat::s24InFour>(in, channels, frames, out);
-        case AlsaFormat::s16:
-            return together<AlsaFormat::s16>(in, channels, frames, out);
-        case AlsaFormat::float32:
-            return together<AlsaFormat::float32>(in, channels, frames, out);
-    }
+    withFormat(format, [&]<AlsaFormat F>() { together<F>(in, channels, frames, out); });
 }
