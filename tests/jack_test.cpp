@@ -146,6 +146,10 @@ TEST_F(Jack, EachCardBehindTheSystemClientIsAnInterfaceOfItsOwn) {
          {std::tuple{"alsa_pcm:hw:1,0:capture_1", "alsa:USB:P9AB", "Scarlett 18i20 USB", "Kick"},
           {"alsa_pcm:hw:USB_1:capture_1", "alsa:USB_1", "Scarlett 2i2 USB", "Input 1"},
           {"alsa_pcm:hw:USB:capture_1", "alsa:USB:P9AB", "Scarlett 18i20 USB", "Kick"}}) {
+        // Not under a running capture: libjack's own thread of a client whose
+        // server is killed may crash (seen once under ASan); that death is
+        // another test's.
+        engine.stopEngine();
         server.stop(SIGKILL);
         server.start();
         ASSERT_EQ(QProcess::execute("jack_alias", {"system:capture_1", alias}), 0);
